@@ -1,0 +1,80 @@
+#include <memory>
+
+#include "fields/separators.h"
+#include "foundations/bytes_to_int.h"
+#include "foundations/errors.h"
+#include "quillet/quillet.h"
+#include "record/record_layout.h"
+
+namespace quillet {
+
+// Parses the base address and the directory into the field map. Every
+// offset read from the record is checked against length_ before use: an
+// entry must lie wholly inside the record and its field must end before the
+// record's last byte (the record terminator).
+void Record::readFields() {
+  if (!fields_->empty()) return;
+  if (length_ == 0) return;  // no record held: nothing to parse
+
+  const unsigned length = length_;
+  const char* const buf = buffer_;
+  base_ = BytesToInt(buf, kBaseAddressOffset, kBaseAddressWidth);
+  if (base_ == 0 || base_ >= length - 1) ThrowError(kInvalidBaseOffset);
+  if (length < kMinRecordLength) return;
+
+  unsigned pos = kLeaderLength;
+  for (;;) {
+    if (buf[pos] == kFieldTerminator) return;
+    // An unterminated directory can run into the end of the record; an
+    // entry cut short there names no field that could be inside it.
+    if (length - pos < kDirectoryEntryLength) ThrowError(kFieldOutOfBuffer);
+    const FieldTag tag(buf + pos);
+    const unsigned flen = BytesToInt(buf, static_cast<int>(pos + kTagWidth), kFieldLengthWidth);
+    const unsigned start =
+        BytesToInt(buf, static_cast<int>(pos + kTagWidth + kFieldLengthWidth), kStartPositionWidth);
+    // Both are at most 5 digits, so neither sum can wrap.
+    const unsigned at = start + base_;
+    if (at + flen > length - 1) ThrowError(kFieldOutOfBuffer);
+
+    const char* const data = buf + at;
+    std::unique_ptr<Field> field;
+    if (flen < 4 || data[2] != kSubfieldDelimiter) {
+      field.reset(new ControlField(data, flen));
+    } else {
+      field.reset(new DataField(data, flen));
+    }
+    // With end() as the hint the element goes after every equal tag, and
+    // directories in ascending order insert in constant time.
+    fields_->emplace_hint(fields_->end(), tag, field.get());
+    field.release();
+
+    pos += kDirectoryEntryLength;
+    if (pos >= length) return;
+  }
+}
+
+Record::const_iterator Record::getFMapBegin() {
+  readFields();
+  return fields_->cbegin();
+}
+
+Record::const_iterator Record::getFMapEnd() {
+  readFields();
+  return fields_->cend();
+}
+
+Record::const_iterator Record::getFirstField(const char* tag) {
+  readFields();
+  const FieldTag key(tag);
+  const const_iterator it = fields_->lower_bound(key);
+  if (it == fields_->cend() || it->first != key) return fields_->cend();
+  return it;
+}
+
+std::pair<Record::const_iterator, Record::const_iterator> Record::getFieldRange(const char* tag) {
+  readFields();
+  const FieldMap& fields = *fields_;
+  return fields.equal_range(FieldTag(tag));
+}
+
+}  // namespace quillet

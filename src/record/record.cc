@@ -1,0 +1,84 @@
+#include <cstring>
+#include <istream>
+
+#include "foundations/bytes_to_int.h"
+#include "foundations/errors.h"
+#include "quillet/quillet.h"
+#include "record/record_layout.h"
+
+namespace quillet {
+
+namespace {
+
+bool ValidRecordLength(unsigned length) {
+  return length >= kMinRecordLength && length <= kMaxRecordLength;
+}
+
+}  // namespace
+
+Record::Record()
+    : buffer_(nullptr), capacity_(0), length_(0), id_(-1), base_(0), fields_(new FieldMap) {}
+
+// Delegating to Record() makes the object complete before any argument is
+// looked at, so a throw below runs the destructor and frees what exists.
+Record::Record(const char* data, unsigned size) : Record() {
+  if (data == nullptr || size == 0) ThrowError(kInvalidInputParameters);
+  if (size < kRecordLengthWidth) ThrowError(kBufferTooSmall);
+  const unsigned length = BytesToInt(data, 0, kRecordLengthWidth);
+  if (!ValidRecordLength(length)) ThrowError(kInvalidRecordLength);
+  if (length > size) ThrowError(kLengthBeyondBuffer);
+  // Exactly `length` bytes: nothing may ever be read beyond the record.
+  buffer_ = new char[length];
+  capacity_ = length;
+  std::memcpy(buffer_, data, length);
+  length_ = length;
+}
+
+Record::~Record() {
+  clean();
+  delete[] buffer_;
+  delete fields_;
+}
+
+// length_ is set only once the whole record is in the buffer: after any
+// failure the record holds no record, so no later query can read bytes that
+// were never filled.
+void Record::readRec(std::istream& in, Record& rec) {
+  rec.clean();
+  char length_bytes[kRecordLengthWidth];
+  in.read(length_bytes, kRecordLengthWidth);
+  if (in.eof()) return;  // the end of the input, also inside the length
+  if (in.fail()) ThrowError(kUnableToReadLength);
+  const unsigned length = BytesToInt(length_bytes, 0, kRecordLengthWidth);
+  if (!ValidRecordLength(length)) ThrowError(kInvalidRecordLength);
+  if (length > rec.capacity_) {
+    // Drop the old buffer first: if the new one cannot be had, the record
+    // is left with none rather than with a freed pointer.
+    delete[] rec.buffer_;
+    rec.buffer_ = nullptr;
+    rec.capacity_ = 0;
+    rec.buffer_ = new char[length + kBufferHeadroom];
+    rec.capacity_ = length + kBufferHeadroom;
+  }
+  std::memcpy(rec.buffer_, length_bytes, kRecordLengthWidth);
+  in.read(rec.buffer_ + kRecordLengthWidth, length - kRecordLengthWidth);
+  if (in.fail()) ThrowError(kUnableToReadRecord);
+  rec.length_ = length;
+}
+
+const char* Record::getData() const { return buffer_; }
+
+const char* Record::getLeader() const { return buffer_; }
+
+int Record::getLeaderLength() const { return static_cast<int>(kLeaderLength); }
+
+unsigned Record::getDatalen() const { return length_; }
+
+void Record::clean() {
+  length_ = 0;
+  id_ = -1;
+  for (auto& entry : *fields_) delete entry.second;
+  fields_->clear();
+}
+
+}  // namespace quillet
