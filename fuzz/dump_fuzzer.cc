@@ -1,0 +1,49 @@
+// quillet-dump's reading of a file region and of a stream, in every mode
+// and format; the first byte chooses the options.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+
+#include "dump.h"
+
+namespace {
+
+// Discards what it is given: the fuzzer only cares that formatting runs.
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c; }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::uint8_t choice = data[0];
+  ++data;
+  --size;
+
+  quillet_dump::Options options;
+  options.mode = static_cast<quillet_dump::Mode>(choice & 3);
+  options.format = static_cast<quillet_dump::Format>((choice >> 2) % 3);
+  if (choice & 0x20) options.tags = {"245", "001", "650"};
+  if (choice & 0x40) options.offset = 1;
+  if (choice & 0x80) options.limit = 2;
+
+  NullBuffer null;
+  std::ostream out(&null), err(&null);
+  quillet_dump::Dumper dumper(options, out, err);
+  // An exact copy, so that reading past the region is an overflow.
+  std::unique_ptr<char[]> exact(new char[size]);
+  if (size) std::memcpy(exact.get(), data, size);
+  dumper.DumpMemory("fuzz", exact.get(), size);
+
+  std::istringstream in(std::string(exact.get(), size));
+  dumper.DumpStream("<stdin>", in);
+  return 0;
+}

@@ -1,0 +1,114 @@
+// make_fuzz_seeds OUT_DIR SAMPLE.mrk: writes the seed corpus of every fuzz
+// target, built with the tests' record builder: valid records of many
+// shapes, each kind of damage the tests know, and streams of several
+// records with filler between them.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "support/mrk_reader.h"
+#include "support/record_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quillet_test::BuildRecord;
+using quillet_test::DataContent;
+using quillet_test::EntryPos;
+using quillet_test::Patched;
+
+std::vector<std::string> ValidRecords(const std::vector<std::string>& sample) {
+  std::vector<std::string> records = sample;
+  records.push_back(BuildRecord({}));
+  records.push_back(BuildRecord({{"001", "345"}}));
+  records.push_back(BuildRecord({{"001", ""}, {"005", "x"}}));
+  records.push_back(BuildRecord({{"245", DataContent("10", {{'a', "Abc"}, {'b', "De"}})},
+                                 {"100", DataContent("1 ", {{'a', "A"}})},
+                                 {"650", DataContent(" 0", {{'a', "First"}})},
+                                 {"650", DataContent(" 7", {{'a', "Second"}})},
+                                 {"001", "12345"}}));
+  records.push_back(BuildRecord({{"001", DataContent("  ", {{'a', "123"}})}}));
+  records.push_back(BuildRecord({{"001", "2147483648"}, {"500", "ab"}, {"008", "x\x1F" "ab"}}));
+  // Subfield shapes: empty, repeated delimiters, code 0x1F, stray bytes.
+  records.push_back(BuildRecord({{"500", std::string("10\x1F" "aAbc\x1F" "b\x1F" "cX")},
+                                 {"501", std::string("10\x1F\x1F" "aX")},
+                                 {"502", std::string("10\x1F" "a\0b\x1F" "c", 8)},
+                                 {"503", std::string("10\x1F" "aAbc\x1E" "ZZ\x1F" "zQ")},
+                                 {"504", std::string("10\x1F" "a")}}));
+  std::string many = "  ";
+  for (char c = 'a'; c <= 'z'; ++c) many += std::string("\x1F") + c + "value";
+  records.push_back(BuildRecord({{"520", many}}));
+  records.push_back(BuildRecord({{"500", std::string(9000, 'x')}}));
+  return records;
+}
+
+std::vector<std::string> BrokenRecords() {
+  const std::string good = BuildRecord({{"001", "7"}, {"005", "x"}, {"245", DataContent("10", {{'a', "T"}})}});
+  const std::string last = std::to_string(good.size() - 1);
+  std::vector<std::string> broken = {
+      Patched(good, 0, "0a100"),
+      Patched(good, 0, "00024"),
+      Patched(good, 0, "99999"),
+      good.substr(0, 4),
+      good.substr(0, good.size() - 1),
+      Patched(good, 12, "00000"),
+      Patched(good, 12, std::string(5 - last.size(), '0') + last),
+      Patched(good, 12, "2f003"),
+      Patched(good, EntryPos(1) + 3, "9999"),
+      Patched(good, EntryPos(1) + 3, "0000"),
+      Patched(good, EntryPos(1) + 3, "00x2"),
+      Patched(good, EntryPos(2) + 7, "00100"),
+      Patched(good, 24, "\x1E"),
+      Patched(good, good.size() - 1, "\x1E"),
+      std::string("00043nam a2200030 a 4500") + "245000200000" + "2450002",
+  };
+  return broken;
+}
+
+void Write(const fs::path& dir, int& n, const std::string& bytes) {
+  std::ofstream out(dir / ("seed-" + std::to_string(n++)), std::ios::binary);
+  out << bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: make_fuzz_seeds OUT_DIR SAMPLE.mrk\n";
+    return 2;
+  }
+  std::ifstream mrk(argv[2], std::ios::binary);
+  if (!mrk) {
+    std::cerr << "make_fuzz_seeds: cannot open " << argv[2] << '\n';
+    return 2;
+  }
+  const fs::path out(argv[1]);
+  const std::vector<std::string> valid = ValidRecords(quillet_test::CompileMrk(mrk));
+  const std::vector<std::string> broken = BrokenRecords();
+
+  std::vector<std::string> singles = valid;
+  singles.insert(singles.end(), broken.begin(), broken.end());
+
+  // Streams: records back to back, growing, with damage and filler.
+  std::vector<std::string> streams;
+  std::string all;
+  for (const std::string& r : valid) all += r;
+  streams.push_back(all);
+  streams.push_back(valid[1] + valid.back() + valid[2]);
+  for (const std::string& b : broken) streams.push_back(valid[0] + b + valid[3]);
+  streams.push_back(valid[0] + "\r\n\x1A" + valid[1] + std::string("\0 \n", 3));
+
+  for (const char* target : {"record", "stream", "dump"}) fs::create_directories(out / target);
+  int n = 0;
+  for (const std::string& s : singles) Write(out / "record", n, s);
+  for (const std::string& s : singles) Write(out / "stream", n, s);
+  for (const std::string& s : streams) Write(out / "stream", n, s);
+  // The dump target's first byte picks mode, format and selection.
+  for (unsigned char choice : {0x00, 0x01, 0x02, 0x03, 0x04, 0x08, 0x20, 0x44, 0x88, 0xE3}) {
+    for (const std::string& s : streams) Write(out / "dump", n, std::string(1, static_cast<char>(choice)) + s);
+  }
+  std::cout << "wrote " << n << " seeds to " << out.string() << '\n';
+  return 0;
+}
