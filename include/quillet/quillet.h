@@ -3,6 +3,9 @@
 
 // QuilletLib reads bibliographic records in the ISO 2709 exchange format.
 //
+// The trivial accessors are defined here so that callers pay no call for
+// them; the library also exports a copy of each.
+//
 // A Record copies one record's bytes into a buffer it owns; every Field and
 // Subfield it hands out is a pointer and a length into that buffer, valid
 // until the record is read into again, cleaned or destroyed. The directory is
@@ -16,6 +19,7 @@
 //   quillet::Record rec;
 //   while (in >> rec) { ... }
 
+#include <cstddef>
 #include <exception>
 #include <iosfwd>
 #include <map>
@@ -77,9 +81,14 @@ class QUILLET_EXPORT Subfield {
   Subfield(const Subfield& other);
   Subfield& operator=(const Subfield& other);
 
-  char getCode() const;
-  const char* getData() const;
-  unsigned int getDatalen() const;
+  char getCode() const { return data_[-1]; }
+  const char* getData() const { return data_; }
+  unsigned int getDatalen() const { return datalen_; }
+
+  // Subfields are made and freed by the dozen per record, so they come from
+  // a small per-thread cache of blocks; any thread may free them.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
 
  private:
   const char* data_;
@@ -101,6 +110,11 @@ class QUILLET_EXPORT Field {
   // True for a ControlField, false for a DataField.
   virtual bool isControl() const = 0;
 
+  // Fields, like subfields, come from a small per-thread cache of blocks;
+  // any thread may free them.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
+
  protected:
   const char* data_;
   unsigned int length_;
@@ -117,9 +131,10 @@ class QUILLET_EXPORT ControlField : public Field {
   virtual bool isControl() const override;
 
   // The content, without the field terminator; not NUL-terminated.
-  const char* getData() const;
-  // Field length - 1; 0 for a field of length 0.
-  unsigned int getDatalen() const;
+  const char* getData() const { return data_; }
+  // Field length - 1; 0 for a field of length 0 (which a directory can give:
+  // it has neither content nor terminator).
+  unsigned int getDatalen() const { return length_ == 0 ? 0 : length_ - 1; }
 };
 
 // A field with two indicators and a list of subfields. The field owns the
@@ -135,8 +150,8 @@ class QUILLET_EXPORT DataField : public Field {
 
   virtual bool isControl() const override;
 
-  char getInd1() const;
-  char getInd2() const;
+  char getInd1() const { return data_[0]; }
+  char getInd2() const { return data_[1]; }
 
   // Subfields in field order; only subfields with at least one data byte.
   // These parse on first use; malformed content gives fewer subfields and
@@ -148,7 +163,7 @@ class QUILLET_EXPORT DataField : public Field {
   const_iterator getSubfield(char code, const_iterator from);
 
   // Subfields parsed so far: 0 until one of the three calls above has run.
-  unsigned int getSubfieldsCount() const;
+  unsigned int getSubfieldsCount() const { return static_cast<unsigned int>(subfields_->size()); }
 
  protected:
   void readSubfields();
@@ -179,11 +194,12 @@ class QUILLET_EXPORT Record {
   virtual ~Record();
 
   // The raw record, leader first; getDatalen() bytes, not NUL-terminated.
-  const char* getData() const;
-  const char* getLeader() const;
-  int getLeaderLength() const;
+  const char* getData() const { return buffer_; }
+  // The leader is the record's first 24 bytes.
+  const char* getLeader() const { return buffer_; }
+  int getLeaderLength() const { return 24; }
   // The record length; 0 when no record is held.
-  unsigned getDatalen() const;
+  unsigned getDatalen() const { return length_; }
 
   // The field map in ascending tag order, equal tags in directory order.
   // Each of these parses the directory first if needed and throws

@@ -1,3 +1,5 @@
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "fields/separators.h"
@@ -15,6 +17,30 @@ constexpr std::size_t kReservedSubfields = 10;
 // parser reads.
 constexpr unsigned kFirstDataPosition = 4;
 
+// The first byte at or after `p` and before `end` that is a subfield
+// delimiter (0x1F) or a field terminator (0x1E), or `end`. The two differ
+// only in their lowest bit, so one masked compare finds both; eight bytes
+// are tested at a time while eight remain before `end`.
+const char* FindSeparator(const char* p, const char* end) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+  constexpr std::uint64_t kMask = 0xFEFEFEFEFEFEFEFEull;
+  constexpr std::uint64_t kSeparator = 0x1E1E1E1E1E1E1E1Eull;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t x = (word & kMask) ^ kSeparator;  // 0 where a separator is
+    const std::uint64_t hits = (x - kOnes) & ~x & kHighs;
+    // The lowest flagged byte is always a true zero byte.
+    if (hits) return p + (__builtin_ctzll(hits) >> 3);
+    p += 8;
+  }
+#endif
+  while (p < end && (*p & 0xFE) != kFieldTerminator) ++p;
+  return p;
+}
+
 }  // namespace
 
 DataField::DataField(const char* data, unsigned int length)
@@ -26,10 +52,6 @@ DataField::~DataField() {
 }
 
 bool DataField::isControl() const { return false; }
-
-char DataField::getInd1() const { return data_[0]; }
-
-char DataField::getInd2() const { return data_[1]; }
 
 DataField::const_iterator DataField::getSFListBegin() {
   readSubfields();
@@ -48,10 +70,6 @@ DataField::const_iterator DataField::getSubfield(char code, const_iterator from)
     if ((*from)->getCode() == code) break;
   }
   return from;
-}
-
-unsigned int DataField::getSubfieldsCount() const {
-  return static_cast<unsigned int>(subfields_->size());
 }
 
 // Scans positions 4 .. length-1. A 0x1F makes the next byte a code (unless
@@ -82,8 +100,7 @@ void DataField::readSubfields() {
         ++pos;
         continue;
       }
-      unsigned end = pos + 1;
-      while (end < n && p[end] != kSubfieldDelimiter && p[end] != kFieldTerminator) ++end;
+      const unsigned end = static_cast<unsigned>(FindSeparator(p + pos + 1, p + n) - p);
       if (end == n) return;
       std::unique_ptr<Subfield> s(new Subfield(p + pos, end - pos));
       subfields_->push_back(s.get());

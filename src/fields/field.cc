@@ -1,3 +1,4 @@
+#include "foundations/block_cache.h"
 #include "quillet/quillet.h"
 
 namespace quillet {
@@ -16,6 +17,10 @@ Field& Field::operator=(const Field& other) {
 
 Field::~Field() {}
 
+void* Field::operator new(std::size_t size) { return AllocateBlock(size); }
+
+void Field::operator delete(void* block, std::size_t size) noexcept { FreeBlock(block, size); }
+
 ControlField::ControlField(const char* data, unsigned int length) : Field(data, length) {}
 
 ControlField::ControlField(const ControlField& other) : Field(other) {}
@@ -29,10 +34,5 @@ ControlField::~ControlField() {}
 
 bool ControlField::isControl() const { return true; }
 
-const char* ControlField::getData() const { return data_; }
-
-// A directory can name a field of length 0: it has neither content nor
-// terminator, and length - 1 would wrap to a length reaching far past it.
-unsigned int ControlField::getDatalen() const { return length_ == 0 ? 0 : length_ - 1; }
 
 }  // namespace quillet

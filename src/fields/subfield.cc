@@ -1,3 +1,4 @@
+#include "foundations/block_cache.h"
 #include "quillet/quillet.h"
 
 namespace quillet {
@@ -14,10 +15,9 @@ Subfield& Subfield::operator=(const Subfield& other) {
 
 // The parser only makes subfields whose data follows their code, so the
 // byte before the data is always inside the field.
-char Subfield::getCode() const { return data_[-1]; }
 
-const char* Subfield::getData() const { return data_; }
+void* Subfield::operator new(std::size_t size) { return AllocateBlock(size); }
 
-unsigned int Subfield::getDatalen() const { return datalen_; }
+void Subfield::operator delete(void* block, std::size_t size) noexcept { FreeBlock(block, size); }
 
 }  // namespace quillet

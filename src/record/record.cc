@@ -66,14 +66,6 @@ void Record::readRec(std::istream& in, Record& rec) {
   rec.length_ = length;
 }
 
-const char* Record::getData() const { return buffer_; }
-
-const char* Record::getLeader() const { return buffer_; }
-
-int Record::getLeaderLength() const { return static_cast<int>(kLeaderLength); }
-
-unsigned Record::getDatalen() const { return length_; }
-
 void Record::clean() {
   length_ = 0;
   id_ = -1;

@@ -1,0 +1,263 @@
+// quillet-bench FILE [RUNS [WORKLOAD...]]: throughput of the reader on a
+// record file. Naming workloads runs only those (for profiling).
+//
+// Workloads, each timed RUNS times (default 5) from a file in the page
+// cache, reporting the median:
+//   read    the stream loop only (in >> rec)
+//   walk    read, then every field and every subfield of every record
+//   digest  read, then getMD5
+//   id      read, then getId (its exceptions included)
+//   floor   read() the file and a pass over the same bytes that touches
+//           what walk touches (lengths, directory entries, every subfield
+//           delimiter) without building any object: the limit for walk
+// and two references: read() of the whole file into memory, and read()
+// followed by one libmd MD5 pass over all of it.
+#include <fcntl.h>
+#include <md5.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <quillet/quillet.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Result {
+  double seconds;
+  std::uint64_t records;
+  std::uint64_t check;  // folded from what was read, so nothing is optimised away
+};
+
+// The stream's own buffer is enlarged, as a program reading big files would.
+constexpr std::size_t kStreamBuffer = 1 << 20;
+
+Result StreamLoop(const std::string& path, const std::function<std::uint64_t(quillet::Record&)>& per_record) {
+  std::unique_ptr<char[]> buf(new char[kStreamBuffer]);
+  std::ifstream in;
+  in.rdbuf()->pubsetbuf(buf.get(), kStreamBuffer);
+  in.open(path, std::ios::binary);
+  quillet::Record rec;
+  Result r{0, 0, 0};
+  const Clock::time_point start = Clock::now();
+  try {
+    while (in >> rec) {
+      ++r.records;
+      r.check += per_record(rec);
+    }
+  } catch (const quillet::MrcException& e) {
+    std::fprintf(stderr, "quillet-bench: record %llu: %s\n",
+                 static_cast<unsigned long long>(r.records + 1), e.what());
+    std::exit(1);
+  }
+  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return r;
+}
+
+std::uint64_t WalkRecord(quillet::Record& rec) {
+  std::uint64_t sum = 0;
+  try {
+    for (auto it = rec.getFMapBegin(), end = rec.getFMapEnd(); it != end; ++it) {
+      if (it->second->isControl()) {
+        const auto* cf = static_cast<const quillet::ControlField*>(it->second);
+        sum += cf->getDatalen() + static_cast<unsigned char>(cf->getData()[0]);
+        continue;
+      }
+      auto* df = static_cast<quillet::DataField*>(it->second);
+      sum += static_cast<unsigned char>(df->getInd1());
+      for (auto s = df->getSFListBegin(), e = df->getSFListEnd(); s != e; ++s) {
+        sum += static_cast<unsigned char>((*s)->getCode()) + (*s)->getDatalen() +
+               static_cast<unsigned char>((*s)->getData()[0]);
+      }
+    }
+  } catch (const quillet::MrcException&) {
+    sum += 1;
+  }
+  return sum;
+}
+
+std::uint64_t DigestRecord(quillet::Record& rec) {
+  unsigned char digest[16];
+  rec.getMD5(digest);
+  return digest[0];
+}
+
+std::uint64_t IdRecord(quillet::Record& rec) {
+  try {
+    return static_cast<std::uint64_t>(rec.getId());
+  } catch (const quillet::MrcException&) {
+    return 1;
+  }
+}
+
+// Reads the whole file with read(2) into `buf`; returns the size.
+std::size_t ReadFile(const std::string& path, std::vector<char>& buf) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    std::perror(path.c_str());
+    std::exit(2);
+  }
+  std::size_t size = 0;
+  for (;;) {
+    if (buf.size() - size < (1 << 20)) buf.resize(buf.size() + (64 << 20));
+    const ssize_t n = ::read(fd, buf.data() + size, buf.size() - size);
+    if (n < 0) {
+      std::perror("read");
+      std::exit(2);
+    }
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return size;
+}
+
+unsigned Decimal(const char* p, int width) {
+  unsigned v = 0;
+  for (int i = 0; i < width; ++i) v = v * 10 + static_cast<unsigned>(p[i] - '0');
+  return v;
+}
+
+// The same bytes walk reads, with no object built: record length, base
+// address, each directory entry, and every subfield delimiter of each data
+// field. Assumes well-formed records (the benchmark input is).
+std::uint64_t FloorPass(const char* data, std::size_t size, std::uint64_t& records) {
+  std::uint64_t sum = 0;
+  std::size_t pos = 0;
+  while (pos + 24 <= size) {
+    const char* rec = data + pos;
+    const unsigned length = Decimal(rec, 5);
+    const unsigned base = Decimal(rec + 12, 5);
+    for (unsigned e = 24; rec[e] != '\x1E' && e + 12 <= length; e += 12) {
+      const unsigned flen = Decimal(rec + e + 3, 4);
+      const unsigned at = base + Decimal(rec + e + 7, 5);
+      const char* f = rec + at;
+      sum += static_cast<unsigned char>(rec[e]) + flen;
+      if (flen < 4 || f[2] != '\x1F') continue;
+      const char* p = f + 3;
+      const char* end = f + flen;
+      while (p < end) {
+        const char* d = static_cast<const char*>(std::memchr(p, '\x1F', static_cast<std::size_t>(end - p)));
+        if (!d) break;
+        sum += static_cast<unsigned char>(d[1]);
+        p = d + 1;
+      }
+    }
+    ++records;
+    pos += length;
+  }
+  return sum;
+}
+
+struct Row {
+  const char* name;
+  std::function<Result()> run;
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: quillet-bench FILE [RUNS [WORKLOAD...]]\n");
+    return 2;
+  }
+  const std::string path = argv[1];
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  // Reading it once brings the file into the page cache; the buffer is then
+  // reused by the workloads that read() the file.
+  std::vector<char> scratch;
+  const std::size_t bytes = ReadFile(path, scratch);
+  const std::vector<Row> rows = {
+      {"read", [&] { return StreamLoop(path, [](quillet::Record&) { return 0; }); }},
+      {"walk", [&] { return StreamLoop(path, WalkRecord); }},
+      {"digest", [&] { return StreamLoop(path, DigestRecord); }},
+      {"id", [&] { return StreamLoop(path, IdRecord); }},
+      {"floor",
+       [&] {
+         Result r{0, 0, 0};
+         const Clock::time_point start = Clock::now();
+         const std::size_t n = ReadFile(path, scratch);
+         r.check = FloorPass(scratch.data(), n, r.records);
+         r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+         return r;
+       }},
+      {"read()",
+       [&] {
+         Result r{0, 0, 0};
+         const Clock::time_point start = Clock::now();
+         r.check = ReadFile(path, scratch);
+         r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+         return r;
+       }},
+      {"read()+md5",
+       [&] {
+         Result r{0, 0, 0};
+         const Clock::time_point start = Clock::now();
+         const std::size_t n = ReadFile(path, scratch);
+         MD5_CTX ctx;
+         unsigned char digest[16];
+         MD5Init(&ctx);
+         MD5Update(&ctx, reinterpret_cast<const std::uint8_t*>(scratch.data()), n);
+         MD5Final(digest, &ctx);
+         r.check = digest[0];
+         r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+         return r;
+       }},
+  };
+
+  if (argc > 3) {
+    for (int i = 3; i < argc; ++i) {
+      const auto row = std::find_if(rows.begin(), rows.end(),
+                                    [&](const Row& r) { return std::strcmp(r.name, argv[i]) == 0; });
+      if (row == rows.end()) {
+        std::fprintf(stderr, "quillet-bench: no workload %s\n", argv[i]);
+        return 2;
+      }
+      for (int k = 0; k < runs; ++k) {
+        const Result r = row->run();
+        std::printf("%-11s %10.4f s %14.0f records/s\n", row->name, r.seconds, r.records / r.seconds);
+      }
+    }
+    return 0;
+  }
+
+  std::printf("%s: %.1f MB, median of %d runs\n\n", path.c_str(), bytes / 1e6, runs);
+  std::printf("%-11s %10s %14s %10s\n", "workload", "seconds", "records/s", "MB/s");
+  std::vector<double> medians;
+  std::uint64_t records = 0;
+  for (const Row& row : rows) {
+    std::vector<double> times;
+    Result last{};
+    for (int i = 0; i < runs; ++i) {
+      last = row.run();
+      times.push_back(last.seconds);
+    }
+    const double t = Median(times);
+    medians.push_back(t);
+    if (last.records) records = last.records;
+    std::printf("%-11s %10.4f %14.0f %10.1f\n", row.name, t,
+                last.records ? last.records / t : records / t, bytes / t / 1e6);
+  }
+  const double read = medians[0], walk = medians[1], digest = medians[2], floor = medians[4],
+               read_file = medians[5], md5_file = medians[6];
+  std::printf("\n%-34s %6.2f  (target <= 3)\n", "walk / floor", walk / floor);
+  std::printf("%-34s %6.2f  (target <= 1.5)\n", "read / read()", read / read_file);
+  std::printf("%-34s %6.2f  (target <= 1.2)\n", "digest / (read() + one md5 pass)", digest / md5_file);
+  std::printf("%-34s %6.0f  (target >= 900000)\n", "walk records/s", records / walk);
+  return 0;
+}
