@@ -1,19 +1,29 @@
-// Running out of memory at every allocation in turn along a full walk of a
-// few records: each failure must reach the caller as std::bad_alloc, free
-// everything, and leave the record in a usable state (no half-built field or
-// subfield, no freed buffer kept).
+// How the library uses memory, seen through a counting global operator new:
+// running out at every allocation in turn along a full walk (each failure
+// reaches the caller as std::bad_alloc, frees everything and leaves the
+// record usable), and the per-thread cache of field and subfield blocks
+// (bounded, emptied when its thread ends, safe when a record is destroyed
+// on another thread than the one that filled it).
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "foundations/block_cache.h"
 #include "support/expect_mrc.h"
 #include "support/record_builder.h"
 
 namespace {
 
-long g_countdown = -1;  // allocations left before one fails; -1: never
-long g_live = 0;        // allocations not yet freed
+// Failure injection is used from the main thread only; the live count is
+// shared by every thread.
+long g_countdown = -1;          // allocations left before one fails; -1: never
+std::atomic<long> g_live{0};  // allocations not yet freed
 
 void* Allocate(std::size_t n) {
   if (g_countdown >= 0 && g_countdown-- == 0) throw std::bad_alloc();
@@ -178,10 +188,13 @@ std::string Scenario() {
 
 TEST(OutOfMemory, EveryAllocationMayFail) {
   const std::string clean = Scenario();
+  // Cached blocks would spare the allocations of fields and subfields.
+  ReleaseCachedBlocks();
   ASSERT_NE(std::string::npos, clean.find("Field out of buffer."));
   ASSERT_NE(std::string::npos, clean.find("abcdefghijklmnop"));
   long failures = 0;
   for (long n = 0;; ++n) {
+    ReleaseCachedBlocks();
     const long live = g_live;
     bool completed = false;
     g_countdown = n;
@@ -194,6 +207,7 @@ TEST(OutOfMemory, EveryAllocationMayFail) {
       ++failures;
     }
     g_countdown = -1;
+    ReleaseCachedBlocks();
     EXPECT_EQ(live, g_live) << "allocations leaked when allocation " << n << " failed";
     if (completed) break;
   }
@@ -219,6 +233,75 @@ TEST(OutOfMemory, FailingToBuildAMessageIsBadAlloc) {
     }
     g_countdown = -1;
   }
+}
+
+// Fills a record from a stream of the test records and walks it.
+void FillAndWalk(Record& rec, std::istringstream& in) {
+  std::string trace;
+  ASSERT_TRUE(in >> rec);
+  Walk(rec, trace);
+  ASSERT_TRUE(in >> rec);  // the large record: many subfields
+  Walk(rec, trace);
+}
+
+TEST(BlockCache, KeepsABoundedNumberOfBlocksPerThread) {
+  ReleaseCachedBlocks();
+  const long base = g_live;
+  std::vector<Subfield*> many;
+  for (std::size_t i = 0; i < 3 * kCachedBlocks; ++i) many.push_back(new Subfield("x", 1));
+  for (Subfield* s : many) delete s;
+  many.clear();
+  many.shrink_to_fit();
+  EXPECT_EQ(base + static_cast<long>(kCachedBlocks), g_live);
+  ReleaseCachedBlocks();
+  EXPECT_EQ(base, g_live);
+}
+
+TEST(BlockCache, ReusesFreedBlocks) {
+  ReleaseCachedBlocks();
+  Subfield* first = new Subfield("x", 1);
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(first);
+  delete first;
+  Subfield* second = new Subfield("y", 1);
+  EXPECT_EQ(address, reinterpret_cast<std::uintptr_t>(second));
+  delete second;
+}
+
+TEST(BlockCache, ReturnsEverythingWhenItsThreadEnds) {
+  ReleaseCachedBlocks();
+  const long base = g_live;
+  std::thread worker([] {
+    std::istringstream in(Records());
+    Record rec;
+    FillAndWalk(rec, in);
+  });
+  worker.join();
+  EXPECT_EQ(base, g_live);
+}
+
+TEST(BlockCache, RecordsMayBeDestroyedOnAnotherThread) {
+  constexpr int kRecords = 64;
+  std::vector<std::unique_ptr<Record>> filled(kRecords);
+  ReleaseCachedBlocks();
+  const long base = g_live;
+  // Two threads fill records while a third destroys what they made.
+  auto fill = [&](int from) {
+    for (int i = from; i < kRecords; i += 2) {
+      std::istringstream in(Records());
+      auto rec = std::make_unique<Record>();
+      FillAndWalk(*rec, in);
+      filled[i] = std::move(rec);
+    }
+  };
+  std::thread a(fill, 0), b(fill, 1);
+  a.join();
+  b.join();
+  std::thread destroyer([&] {
+    for (auto& rec : filled) rec.reset();
+  });
+  destroyer.join();
+  // Every thread has ended, so every block went back.
+  EXPECT_EQ(base, g_live);
 }
 
 }  // namespace
