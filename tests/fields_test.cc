@@ -178,6 +178,20 @@ TEST(Subfields, FollowTheScanRules) {
   }
 }
 
+TEST(Subfields, EveryDataLengthAndAlignmentIsFound) {
+  // The scan reads several bytes at a time: the separator must be found at
+  // every offset, and nothing past the field may be read (exact buffers).
+  for (std::size_t len = 1; len <= 40; ++len) {
+    SCOPED_TRACE(len);
+    const std::string data(len, 'x');
+    const std::string two = std::string("10\x1F" "a") + data + "\x1F" "b" + data + "\x1E";
+    FieldUnderTest whole(two);
+    EXPECT_EQ((Subfields{{'a', data}, {'b', data}}), Parse(whole.field));
+    FieldUnderTest cut(two, static_cast<long>(two.size() - 1));  // terminator left out
+    EXPECT_EQ((Subfields{{'a', data}}), Parse(cut.field));
+  }
+}
+
 TEST(Subfields, ListGrowsPastItsReservedRoom) {
   std::string bytes = "  ";
   Subfields expected;
