@@ -18,7 +18,7 @@ void Record::readFields() {
 
   const unsigned length = length_;
   const char* const buf = buffer_;
-  base_ = BytesToInt(buf, kBaseAddressOffset, kBaseAddressWidth);
+  base_ = FixedWidthDecimal<kBaseAddressWidth>(buf + kBaseAddressOffset);
   if (base_ == 0 || base_ >= length - 1) ThrowError(kInvalidBaseOffset);
   if (length < kMinRecordLength) return;
 
