@@ -48,6 +48,16 @@ void BM_TagPacking(benchmark::State& state) {
 }
 BENCHMARK(BM_TagPacking);
 
+void BM_RecordCopy(benchmark::State& state) {
+  const std::string bytes = TypicalRecord();
+  for (auto _ : state) {
+    quillet::Record rec(bytes.data(), static_cast<unsigned>(bytes.size()));
+    benchmark::DoNotOptimize(rec.getData());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RecordCopy);
+
 void BM_DirectoryParse(benchmark::State& state) {
   const std::string bytes = TypicalRecord();
   for (auto _ : state) {

@@ -40,7 +40,7 @@ struct Result {
 };
 
 // The stream's own buffer is enlarged, as a program reading big files would.
-constexpr std::size_t kStreamBuffer = 1 << 20;
+constexpr std::size_t kStreamBuffer = 1 << 18;
 
 Result StreamLoop(const std::string& path, const std::function<std::uint64_t(quillet::Record&)>& per_record) {
   std::unique_ptr<char[]> buf(new char[kStreamBuffer]);
