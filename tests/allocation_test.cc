@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "foundations/block_cache.h"
+#include "record/node_cache.h"
 #include "support/expect_mrc.h"
 #include "support/record_builder.h"
 
@@ -63,6 +64,13 @@ using quillet_test::BuildRecord;
 using quillet_test::DataContent;
 using quillet_test::EntryPos;
 using quillet_test::Patched;
+
+// Empties the calling thread's caches of blocks and map nodes, so that the
+// live count shows only what is really held.
+void ReleaseThreadCaches() {
+  ReleaseCachedBlocks();
+  ReleaseCachedNodes();
+}
 
 // Suspends failure injection while the test itself looks at the state.
 class Unarmed {
@@ -189,12 +197,12 @@ std::string Scenario() {
 TEST(OutOfMemory, EveryAllocationMayFail) {
   const std::string clean = Scenario();
   // Cached blocks would spare the allocations of fields and subfields.
-  ReleaseCachedBlocks();
+  ReleaseThreadCaches();
   ASSERT_NE(std::string::npos, clean.find("Field out of buffer."));
   ASSERT_NE(std::string::npos, clean.find("abcdefghijklmnop"));
   long failures = 0;
   for (long n = 0;; ++n) {
-    ReleaseCachedBlocks();
+    ReleaseThreadCaches();
     const long live = g_live;
     bool completed = false;
     g_countdown = n;
@@ -207,7 +215,7 @@ TEST(OutOfMemory, EveryAllocationMayFail) {
       ++failures;
     }
     g_countdown = -1;
-    ReleaseCachedBlocks();
+    ReleaseThreadCaches();
     EXPECT_EQ(live, g_live) << "allocations leaked when allocation " << n << " failed";
     if (completed) break;
   }
@@ -245,7 +253,7 @@ void FillAndWalk(Record& rec, std::istringstream& in) {
 }
 
 TEST(BlockCache, KeepsABoundedNumberOfBlocksPerThread) {
-  ReleaseCachedBlocks();
+  ReleaseThreadCaches();
   const long base = g_live;
   std::vector<Subfield*> many;
   for (std::size_t i = 0; i < 3 * kCachedBlocks; ++i) many.push_back(new Subfield("x", 1));
@@ -253,12 +261,12 @@ TEST(BlockCache, KeepsABoundedNumberOfBlocksPerThread) {
   many.clear();
   many.shrink_to_fit();
   EXPECT_EQ(base + static_cast<long>(kCachedBlocks), g_live);
-  ReleaseCachedBlocks();
+  ReleaseThreadCaches();
   EXPECT_EQ(base, g_live);
 }
 
 TEST(BlockCache, ReusesFreedBlocks) {
-  ReleaseCachedBlocks();
+  ReleaseThreadCaches();
   Subfield* first = new Subfield("x", 1);
   const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(first);
   delete first;
@@ -268,7 +276,7 @@ TEST(BlockCache, ReusesFreedBlocks) {
 }
 
 TEST(BlockCache, ReturnsEverythingWhenItsThreadEnds) {
-  ReleaseCachedBlocks();
+  ReleaseThreadCaches();
   const long base = g_live;
   std::thread worker([] {
     std::istringstream in(Records());
@@ -282,7 +290,7 @@ TEST(BlockCache, ReturnsEverythingWhenItsThreadEnds) {
 TEST(BlockCache, RecordsMayBeDestroyedOnAnotherThread) {
   constexpr int kRecords = 64;
   std::vector<std::unique_ptr<Record>> filled(kRecords);
-  ReleaseCachedBlocks();
+  ReleaseThreadCaches();
   const long base = g_live;
   // Two threads fill records while a third destroys what they made.
   auto fill = [&](int from) {

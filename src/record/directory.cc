@@ -4,6 +4,7 @@
 #include "foundations/bytes_to_int.h"
 #include "foundations/errors.h"
 #include "quillet/quillet.h"
+#include "record/node_cache.h"
 #include "record/record_layout.h"
 
 namespace quillet {
@@ -45,7 +46,7 @@ void Record::readFields() {
     }
     // With end() as the hint the element goes after every equal tag, and
     // directories in ascending order insert in constant time.
-    fields_->emplace_hint(fields_->end(), tag, field.get());
+    InsertField(*fields_, tag, field.get());
     field.release();
 
     pos += kDirectoryEntryLength;

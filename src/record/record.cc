@@ -4,6 +4,7 @@
 #include "foundations/bytes_to_int.h"
 #include "foundations/errors.h"
 #include "quillet/quillet.h"
+#include "record/node_cache.h"
 #include "record/record_layout.h"
 
 namespace quillet {
@@ -70,7 +71,7 @@ void Record::clean() {
   length_ = 0;
   id_ = -1;
   for (auto& entry : *fields_) delete entry.second;
-  fields_->clear();
+  RecycleNodes(*fields_);
 }
 
 }  // namespace quillet

@@ -1,0 +1,75 @@
+#include "record/node_cache.h"
+
+#include <vector>
+
+namespace quillet {
+
+namespace {
+
+// Nodes kept per thread at most (about 32 KiB).
+constexpr std::size_t kCachedNodes = 512;
+
+// Allocated on first use and reached through a trivially destructible
+// pointer, so the fast path is one TLS load; NodeReaper frees it when the
+// thread ends, after which nodes are no longer kept.
+struct Nodes {
+  std::vector<Record::FieldMap::node_type> free;
+};
+
+#if defined(__GNUC__) && defined(__ELF__)
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local Nodes* t_nodes = nullptr;
+
+struct NodeReaper {
+  ~NodeReaper() {
+    delete t_nodes;
+    t_nodes = nullptr;
+    retired = true;
+  }
+  bool retired = false;
+};
+thread_local NodeReaper t_node_reaper;
+
+Nodes* ThreadNodes() {
+  if (t_nodes) return t_nodes;
+  if (t_node_reaper.retired) return nullptr;
+  t_nodes = new Nodes;
+  t_nodes->free.reserve(kCachedNodes);
+  return t_nodes;
+}
+
+}  // namespace
+
+void ReleaseCachedNodes() noexcept {
+  if (t_nodes) t_nodes->free.clear();
+}
+
+void RecycleNodes(Record::FieldMap& fields) noexcept {
+  Nodes* nodes = nullptr;
+  try {
+    nodes = ThreadNodes();
+  } catch (...) {
+  }
+  if (nodes) {
+    while (!fields.empty() && nodes->free.size() < kCachedNodes) {
+      nodes->free.push_back(fields.extract(fields.begin()));
+    }
+  }
+  fields.clear();
+}
+
+void InsertField(Record::FieldMap& fields, const FieldTag& tag, Field* field) {
+  Nodes* nodes = t_nodes;
+  if (nodes && !nodes->free.empty()) {
+    Record::FieldMap::node_type node = std::move(nodes->free.back());
+    nodes->free.pop_back();
+    node.key() = tag;
+    node.mapped() = field;
+    fields.insert(fields.end(), std::move(node));
+    return;
+  }
+  fields.emplace_hint(fields.end(), tag, field);
+}
+
+}  // namespace quillet
