@@ -1,9 +1,11 @@
 #ifndef QUILLET_EXPORT_H_
 #define QUILLET_EXPORT_H_
 
-// QUILLET_EXPORT marks the classes that leave the shared library; everything
-// else is built with hidden visibility. QUILLET_SHARED_LIBRARY is set for
-// consumers of the shared build and QUILLET_COMPILE_LIBRARY while building it.
+/// @file
+/// QUILLET_EXPORT marks the classes that leave the shared library; everything
+/// else is built with hidden visibility. QUILLET_SHARED_LIBRARY is set for
+/// users of the shared build (the CMake target and quillet.pc set it) and
+/// QUILLET_COMPILE_LIBRARY while the library itself is built.
 #if !defined(QUILLET_EXPORT)
 #if defined(QUILLET_SHARED_LIBRARY)
 #if defined(_WIN32)
