@@ -34,21 +34,6 @@ TEST(DecimalReading, WrapsModulo2To32) {
   EXPECT_EQ(1410065408u, BytesToInt("10000000000", 0, 11));
 }
 
-TEST(DecimalReading, FixedWidthsAgreeWithTheGeneralReader) {
-  const char* const inputs[] = {"00024", "99999", "12a45", "-1234", " 1234", "1234 ", "00000",
-                                "\xB0" "1234", "0123\x3A"};
-  for (const char* input : inputs) {
-    SCOPED_TRACE(input);
-    try {
-      const unsigned expected = BytesToInt(input, 0, 5);
-      EXPECT_EQ(expected, FixedWidthDecimal<5>(input));
-      EXPECT_EQ(BytesToInt(input, 1, 4), FixedWidthDecimal<4>(input + 1));
-    } catch (const MrcException&) {
-      EXPECT_MRC_THROW(FixedWidthDecimal<5>(input), "BytesToInt Error");
-    }
-  }
-}
-
 TEST(DecimalReading, RejectsAnyNonDigit) {
   const char* const bad[] = {"12a45",
                              "-1234",

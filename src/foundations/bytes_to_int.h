@@ -26,25 +26,6 @@ inline unsigned BytesToInt(const char* buffer, int offset, unsigned width) {
   return value;
 }
 
-// BytesToInt for the fixed widths of the record label and directory (at most
-// nine digits, so nothing wraps): the same value and the same error, with
-// the digits tested together rather than one branch each.
-// REQUIRES: the `Width` bytes at p lie inside the buffer.
-template <unsigned Width>
-inline unsigned FixedWidthDecimal(const char* p) {
-  static_assert(Width > 0 && Width <= 9, "up to nine digits fit without wrapping");
-  const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
-  uint32_t value = 0;
-  bool bad = false;
-  for (unsigned i = 0; i < Width; ++i) {
-    const uint8_t digit = static_cast<uint8_t>(u[i] - '0');
-    bad |= digit > 9;
-    value = value * 10u + digit;
-  }
-  if (bad) ThrowError(kBytesToIntError);
-  return value;
-}
-
 }  // namespace quillet
 
 #endif  // QUILLET_FOUNDATIONS_BYTES_TO_INT_H_

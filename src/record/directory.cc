@@ -19,7 +19,7 @@ void Record::readFields() {
 
   const unsigned length = length_;
   const char* const buf = buffer_;
-  base_ = FixedWidthDecimal<kBaseAddressWidth>(buf + kBaseAddressOffset);
+  base_ = BytesToInt(buf, kBaseAddressOffset, kBaseAddressWidth);
   if (base_ == 0 || base_ >= length - 1) ThrowError(kInvalidBaseOffset);
   if (length < kMinRecordLength) return;
 

@@ -25,7 +25,7 @@ Record::Record()
 Record::Record(const char* data, unsigned size) : Record() {
   if (data == nullptr || size == 0) ThrowError(kInvalidInputParameters);
   if (size < kRecordLengthWidth) ThrowError(kBufferTooSmall);
-  const unsigned length = FixedWidthDecimal<kRecordLengthWidth>(data);
+  const unsigned length = BytesToInt(data, 0, kRecordLengthWidth);
   if (!ValidRecordLength(length)) ThrowError(kInvalidRecordLength);
   if (length > size) ThrowError(kLengthBeyondBuffer);
   // Exactly `length` bytes: nothing may ever be read beyond the record.
@@ -50,7 +50,7 @@ void Record::readRec(std::istream& in, Record& rec) {
   in.read(length_bytes, kRecordLengthWidth);
   if (in.eof()) return;  // the end of the input, also inside the length
   if (in.fail()) ThrowError(kUnableToReadLength);
-  const unsigned length = FixedWidthDecimal<kRecordLengthWidth>(length_bytes);
+  const unsigned length = BytesToInt(length_bytes, 0, kRecordLengthWidth);
   if (!ValidRecordLength(length)) ThrowError(kInvalidRecordLength);
   if (length > rec.capacity_) {
     // Drop the old buffer first: if the new one cannot be had, the record
