@@ -1,5 +1,6 @@
 // Micro-benchmarks of the reader's parts, on records from the test builder.
 #include <benchmark/benchmark.h>
+#include <quillet/quillet.h>
 
 #include <sstream>
 #include <string>
@@ -8,7 +9,6 @@
 #include "foundations/bytes_to_int.h"
 #include "md5/md5_digest.h"
 #include "support/record_builder.h"
-#include <quillet/quillet.h>
 
 namespace {
 
@@ -19,7 +19,9 @@ using quillet_test::DataContent;
 // fields, 13 of them data fields with two to three subfields each.
 std::string TypicalRecord() {
   std::vector<quillet_test::FieldSpec> fields = {
-      {"001", "100000001"}, {"003", "QUIL"}, {"005", "20240311094512.0"},
+      {"001", "100000001"},
+      {"003", "QUIL"},
+      {"005", "20240311094512.0"},
       {"008", "230915s2023    enka     b    001 0 eng d"}};
   const char* tags[] = {"020", "040", "050", "082", "100", "245", "264",
                         "300", "336", "337", "338", "650", "651"};
@@ -69,10 +71,10 @@ void BM_DirectoryParse(benchmark::State& state) {
 BENCHMARK(BM_DirectoryParse);
 
 void BM_SubfieldParse(benchmark::State& state) {
-  const std::string bytes =
-      DataContent("10", {{'a', "Some subfield text of a usual length"}, {'b', "second part"},
-                         {'c', "third."}}) +
-      '\x1E';
+  const std::string bytes = DataContent("10", {{'a', "Some subfield text of a usual length"},
+                                               {'b', "second part"},
+                                               {'c', "third."}}) +
+                            '\x1E';
   for (auto _ : state) {
     // A new field each time: its list is made, filled and freed.
     quillet::DataField field(bytes.data(), static_cast<unsigned>(bytes.size()));

@@ -14,6 +14,7 @@
 // followed by one libmd MD5 pass over all of it.
 #include <fcntl.h>
 #include <md5.h>
+#include <quillet/quillet.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,8 +27,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <quillet/quillet.h>
 
 namespace {
 
@@ -42,7 +41,8 @@ struct Result {
 // The stream's own buffer is enlarged, as a program reading big files would.
 constexpr std::size_t kStreamBuffer = 1 << 18;
 
-Result StreamLoop(const std::string& path, const std::function<std::uint64_t(quillet::Record&)>& per_record) {
+Result StreamLoop(const std::string& path,
+                  const std::function<std::uint64_t(quillet::Record&)>& per_record) {
   std::unique_ptr<char[]> buf(new char[kStreamBuffer]);
   std::ifstream in;
   in.rdbuf()->pubsetbuf(buf.get(), kStreamBuffer);
@@ -147,7 +147,8 @@ std::uint64_t FloorPass(const char* data, std::size_t size, std::uint64_t& recor
       const char* p = f + 3;
       const char* end = f + flen;
       while (p < end) {
-        const char* d = static_cast<const char*>(std::memchr(p, '\x1F', static_cast<std::size_t>(end - p)));
+        const char* d =
+            static_cast<const char*>(std::memchr(p, '\x1F', static_cast<std::size_t>(end - p)));
         if (!d) break;
         sum += static_cast<unsigned char>(d[1]);
         p = d + 1;
@@ -222,15 +223,17 @@ int main(int argc, char** argv) {
 
   if (argc > 3) {
     for (int i = 3; i < argc; ++i) {
-      const auto row = std::find_if(rows.begin(), rows.end(),
-                                    [&](const Row& r) { return std::strcmp(r.name, argv[i]) == 0; });
+      const auto row = std::find_if(rows.begin(), rows.end(), [&](const Row& r) {
+        return std::strcmp(r.name, argv[i]) == 0;
+      });
       if (row == rows.end()) {
         std::fprintf(stderr, "quillet-bench: no workload %s\n", argv[i]);
         return 2;
       }
       for (int k = 0; k < runs; ++k) {
         const Result r = row->run();
-        std::printf("%-11s %10.4f s %14.0f records/s\n", row->name, r.seconds, r.records / r.seconds);
+        std::printf("%-11s %10.4f s %14.0f records/s\n", row->name, r.seconds,
+                    r.records / r.seconds);
       }
     }
     return 0;
@@ -257,7 +260,8 @@ int main(int argc, char** argv) {
                read_file = medians[5], md5_file = medians[6];
   std::printf("\n%-34s %6.2f  (target <= 3)\n", "walk / floor", walk / floor);
   std::printf("%-34s %6.2f  (target <= 1.5)\n", "read / read()", read / read_file);
-  std::printf("%-34s %6.2f  (target <= 1.2)\n", "digest / (read() + one md5 pass)", digest / md5_file);
+  std::printf("%-34s %6.2f  (target <= 1.2)\n", "digest / (read() + one md5 pass)",
+              digest / md5_file);
   std::printf("%-34s %6.0f  (target >= 900000)\n", "walk records/s", records / walk);
   return 0;
 }

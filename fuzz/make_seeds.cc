@@ -30,13 +30,28 @@ std::vector<std::string> ValidRecords(const std::vector<std::string>& sample) {
                                  {"650", DataContent(" 7", {{'a', "Second"}})},
                                  {"001", "12345"}}));
   records.push_back(BuildRecord({{"001", DataContent("  ", {{'a', "123"}})}}));
-  records.push_back(BuildRecord({{"001", "2147483648"}, {"500", "ab"}, {"008", "x\x1F" "ab"}}));
+  records.push_back(BuildRecord({{"001", "2147483648"},
+                                 {"500", "ab"},
+                                 {"008",
+                                  "x\x1F"
+                                  "ab"}}));
   // Subfield shapes: empty, repeated delimiters, code 0x1F, stray bytes.
-  records.push_back(BuildRecord({{"500", std::string("10\x1F" "aAbc\x1F" "b\x1F" "cX")},
-                                 {"501", std::string("10\x1F\x1F" "aX")},
-                                 {"502", std::string("10\x1F" "a\0b\x1F" "c", 8)},
-                                 {"503", std::string("10\x1F" "aAbc\x1E" "ZZ\x1F" "zQ")},
-                                 {"504", std::string("10\x1F" "a")}}));
+  records.push_back(BuildRecord({{"500", std::string("10\x1F"
+                                                     "aAbc\x1F"
+                                                     "b\x1F"
+                                                     "cX")},
+                                 {"501", std::string("10\x1F\x1F"
+                                                     "aX")},
+                                 {"502", std::string("10\x1F"
+                                                     "a\0b\x1F"
+                                                     "c",
+                                                     8)},
+                                 {"503", std::string("10\x1F"
+                                                     "aAbc\x1E"
+                                                     "ZZ\x1F"
+                                                     "zQ")},
+                                 {"504", std::string("10\x1F"
+                                                     "a")}}));
   std::string many = "  ";
   for (char c = 'a'; c <= 'z'; ++c) many += std::string("\x1F") + c + "value";
   records.push_back(BuildRecord({{"520", many}}));
@@ -45,7 +60,8 @@ std::vector<std::string> ValidRecords(const std::vector<std::string>& sample) {
 }
 
 std::vector<std::string> BrokenRecords() {
-  const std::string good = BuildRecord({{"001", "7"}, {"005", "x"}, {"245", DataContent("10", {{'a', "T"}})}});
+  const std::string good =
+      BuildRecord({{"001", "7"}, {"005", "x"}, {"245", DataContent("10", {{'a', "T"}})}});
   const std::string last = std::to_string(good.size() - 1);
   std::vector<std::string> broken = {
       Patched(good, 0, "0a100"),
@@ -107,7 +123,8 @@ int main(int argc, char** argv) {
   for (const std::string& s : streams) Write(out / "stream", n, s);
   // The dump target's first byte picks mode, format and selection.
   for (unsigned char choice : {0x00, 0x01, 0x02, 0x03, 0x04, 0x08, 0x20, 0x44, 0x88, 0xE3}) {
-    for (const std::string& s : streams) Write(out / "dump", n, std::string(1, static_cast<char>(choice)) + s);
+    for (const std::string& s : streams)
+      Write(out / "dump", n, std::string(1, static_cast<char>(choice)) + s);
   }
   std::cout << "wrote " << n << " seeds to " << out.string() << '\n';
   return 0;

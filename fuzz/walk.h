@@ -6,9 +6,9 @@
 // that each byte handed out lies inside the record. Only MrcException may
 // leave the library; anything else escapes to the fuzzer as a finding.
 
-#include <cstdlib>
-
 #include <quillet/quillet.h>
+
+#include <cstdlib>
 
 namespace quillet_fuzz {
 

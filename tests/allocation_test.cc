@@ -23,7 +23,7 @@ namespace {
 
 // Failure injection is used from the main thread only; the live count is
 // shared by every thread.
-long g_countdown = -1;          // allocations left before one fails; -1: never
+long g_countdown = -1;        // allocations left before one fails; -1: never
 std::atomic<long> g_live{0};  // allocations not yet freed
 
 void* Allocate(std::size_t n) {
@@ -99,8 +99,10 @@ std::string Records() {
   const std::string small = BuildRecord({{"001", "1"},
                                          {"245", DataContent("10", {{'a', "T"}, {'c', "C"}})},
                                          {"650", DataContent(" 0", {{'a', "S"}})}});
-  const std::string large = BuildRecord({{"001", "2"}, {"520", many}, {"500", std::string(2500, 'x')}});
-  const std::string letters = BuildRecord({{"001", "ocm123"}, {"500", DataContent("  ", {{'a', "n"}})}});
+  const std::string large =
+      BuildRecord({{"001", "2"}, {"520", many}, {"500", std::string(2500, 'x')}});
+  const std::string letters =
+      BuildRecord({{"001", "ocm123"}, {"500", DataContent("  ", {{'a', "n"}})}});
   const std::string damaged =
       Patched(BuildRecord({{"001", "4"}, {"005", "x"}, {"245", "y"}}), EntryPos(2) + 3, "9999");
   return small + large + letters + damaged;
@@ -151,7 +153,8 @@ void Walk(Record& rec, std::string& trace) {
     if (it->second->isControl()) continue;
     auto* df = static_cast<DataField*>(it->second);
     try {
-      for (auto s = df->getSFListBegin(); s != df->getSFListEnd(); ++s) Note(trace, (*s)->getCode());
+      for (auto s = df->getSFListBegin(); s != df->getSFListEnd(); ++s)
+        Note(trace, (*s)->getCode());
       df->getSubfield('c', df->getSFListBegin());
     } catch (const std::bad_alloc&) {
       Unarmed unarmed;
@@ -275,7 +278,7 @@ TEST(BlockCache, ReusesFreedBlocks) {
   delete second;
 }
 
-TEST(BlockCache, ReturnsEverythingWhenItsThreadEnds) {
+TEST(ThreadCaches, ReturnEverythingWhenTheirThreadEnds) {
   ReleaseThreadCaches();
   const long base = g_live;
   std::thread worker([] {
@@ -287,7 +290,7 @@ TEST(BlockCache, ReturnsEverythingWhenItsThreadEnds) {
   EXPECT_EQ(base, g_live);
 }
 
-TEST(BlockCache, RecordsMayBeDestroyedOnAnotherThread) {
+TEST(ThreadCaches, RecordsMayBeDestroyedOnAnotherThread) {
   constexpr int kRecords = 64;
   std::vector<std::unique_ptr<Record>> filled(kRecords);
   ReleaseThreadCaches();

@@ -184,7 +184,13 @@ TEST(Subfields, EveryDataLengthAndAlignmentIsFound) {
   for (std::size_t len = 1; len <= 40; ++len) {
     SCOPED_TRACE(len);
     const std::string data(len, 'x');
-    const std::string two = std::string("10\x1F" "a") + data + "\x1F" "b" + data + "\x1E";
+    const std::string two = std::string(
+                                "10\x1F"
+                                "a") +
+                            data +
+                            "\x1F"
+                            "b" +
+                            data + "\x1E";
     FieldUnderTest whole(two);
     EXPECT_EQ((Subfields{{'a', data}, {'b', data}}), Parse(whole.field));
     FieldUnderTest cut(two, static_cast<long>(two.size() - 1));  // terminator left out

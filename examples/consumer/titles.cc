@@ -1,9 +1,9 @@
 // titles FILE: prints the title proper (245 $a) of each record of FILE.
+#include <quillet/quillet.h>
+
 #include <fstream>
 #include <iostream>
 #include <string>
-
-#include <quillet/quillet.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -322,7 +322,7 @@ class QUILLET_EXPORT Record {
   Record(const Record&) = delete;
   Record& operator=(const Record&) = delete;
 
-  char* buffer_;      // capacity_ bytes, new[]; null until the first record
+  char* buffer_;  // capacity_ bytes, new[]; null until the first record
   unsigned capacity_;
   unsigned length_;   // bytes of the record held; 0 when none
   int id_;            // cached control number; negative when not known

@@ -69,7 +69,7 @@ DataField::DataField(const char* data, unsigned int length)
     : Field(data, length), subfields_(new std::vector<Subfield*>) {}
 
 DataField::~DataField() {
-  for (Subfield* s : *subfields_) delete s;
+  clear();
   delete subfields_;
 }
 
@@ -94,11 +94,12 @@ DataField::const_iterator DataField::getSubfield(char code, const_iterator from)
   return from;
 }
 
-// Scans positions 4 .. length-1. A 0x1F makes the next byte a code (unless
-// it is itself a separator, so runs of 0x1F act as one); any other byte
-// after a code starts a subfield's data, which runs to the next 0x1F or 0x1E.
-// The first 0x1E ends the scan; data still open when the length runs out
-// has no terminator and is dropped. Subfields without data are not listed.
+// Scans positions 4 .. length-1 from separator to separator. Data runs from
+// two bytes after a delimiter (past the code) up to the next separator, and
+// from position 4 for the first subfield; runs of no bytes (a code right
+// before a separator, repeated delimiters, a code that is itself a
+// separator) are not listed. The first 0x1E ends the scan; data still open
+// when the length runs out has no terminator and is dropped.
 void DataField::readSubfields() {
   if (!subfields_->empty()) return;
   subfields_->reserve(kReservedSubfields);
@@ -106,28 +107,20 @@ void DataField::readSubfields() {
   if (n <= kFirstDataPosition) return;
 
   const char* const p = data_;
-  unsigned pos = kFirstDataPosition;
-  bool at_code = false;
+  unsigned start = kFirstDataPosition;  // where the current subfield's data begins
+  unsigned from = kFirstDataPosition;   // where the search for the next separator begins
   try {
-    while (pos < n) {
-      const char b = p[pos];
-      if (b == kSubfieldDelimiter) {
-        at_code = true;
-        ++pos;
-        continue;
+    while (from < n) {
+      const unsigned at = static_cast<unsigned>(FindSeparator(p, p + from, p + n) - p);
+      if (at == n) return;
+      if (start < at) {
+        std::unique_ptr<Subfield> s(new Subfield(p + start, at - start));
+        subfields_->push_back(s.get());
+        s.release();
       }
-      if (b == kFieldTerminator) return;
-      if (at_code) {
-        at_code = false;
-        ++pos;
-        continue;
-      }
-      const unsigned end = static_cast<unsigned>(FindSeparator(p, p + pos + 1, p + n) - p);
-      if (end == n) return;
-      std::unique_ptr<Subfield> s(new Subfield(p + pos, end - pos));
-      subfields_->push_back(s.get());
-      s.release();
-      pos = end;
+      if (p[at] == kFieldTerminator) return;
+      start = at + 2;
+      from = at + 1;
     }
   } catch (...) {
     // Out of memory: leave the field unparsed rather than with a list that

@@ -34,5 +34,4 @@ ControlField::~ControlField() {}
 
 bool ControlField::isControl() const { return true; }
 
-
 }  // namespace quillet

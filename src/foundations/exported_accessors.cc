@@ -23,10 +23,12 @@ struct ExportedAccessors {
 };
 
 [[gnu::used]] const ExportedAccessors kExportedAccessors = {
-    &Subfield::getCode,        &Subfield::getData,       &Subfield::getDatalen,
-    &ControlField::getData,    &ControlField::getDatalen, &DataField::getInd1,
-    &DataField::getInd2,       &DataField::getSubfieldsCount, &Record::getData,
-    &Record::getLeader,        &Record::getLeaderLength, &Record::getDatalen,
+    &Subfield::getCode,        &Subfield::getData,
+    &Subfield::getDatalen,     &ControlField::getData,
+    &ControlField::getDatalen, &DataField::getInd1,
+    &DataField::getInd2,       &DataField::getSubfieldsCount,
+    &Record::getData,          &Record::getLeader,
+    &Record::getLeaderLength,  &Record::getDatalen,
 };
 
 }  // namespace

@@ -1,8 +1,18 @@
 #include "foundations/errors.h"
-#include "foundations/tag_packing.h"
 #include "quillet/quillet.h"
 
 namespace quillet {
+
+namespace {
+
+// The top byte stays 0, so the signed value orders exactly like the three
+// bytes compared unsigned.
+int PackTag(const char* tag) {
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(tag);
+  return static_cast<int>((unsigned{t[0]} << 16) | (unsigned{t[1]} << 8) | unsigned{t[2]});
+}
+
+}  // namespace
 
 FieldTag::FieldTag(const char* tag) : tag_(tag ? PackTag(tag) : 0) {}
 

@@ -39,13 +39,14 @@ void Record::readFields() {
 
     const char* const data = buf + at;
     std::unique_ptr<Field> field;
-    if (flen < 4 || data[2] != kSubfieldDelimiter) {
+    // A data field starts with two indicators and a delimiter and ends
+    // with its terminator; anything else is a control field.
+    if (flen < kMinDataFieldLength || data[2] != kSubfieldDelimiter) {
       field.reset(new ControlField(data, flen));
     } else {
       field.reset(new DataField(data, flen));
     }
-    // With end() as the hint the element goes after every equal tag, and
-    // directories in ascending order insert in constant time.
+    // After every equal tag, so that equal tags keep directory order.
     InsertField(*fields_, tag, field.get());
     field.release();
 

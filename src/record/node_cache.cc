@@ -20,20 +20,23 @@ struct Nodes {
 __attribute__((tls_model("initial-exec")))
 #endif
 thread_local Nodes* t_nodes = nullptr;
+// Set once the thread's cache is freed; trivially destructible, so it can
+// still be read by destructors that run after the reaper's.
+thread_local bool t_nodes_retired = false;
 
 struct NodeReaper {
   ~NodeReaper() {
     delete t_nodes;
     t_nodes = nullptr;
-    retired = true;
+    t_nodes_retired = true;
   }
-  bool retired = false;
 };
 thread_local NodeReaper t_node_reaper;
 
 Nodes* ThreadNodes() {
   if (t_nodes) return t_nodes;
-  if (t_node_reaper.retired) return nullptr;
+  if (t_nodes_retired) return nullptr;
+  static_cast<void>(&t_node_reaper);  // constructing it schedules its destructor
   t_nodes = new Nodes;
   t_nodes->free.reserve(kCachedNodes);
   return t_nodes;
@@ -59,6 +62,8 @@ void RecycleNodes(Record::FieldMap& fields) noexcept {
   fields.clear();
 }
 
+// end() as the hint: the element goes after every equal tag, and a
+// directory in ascending order inserts in constant time.
 void InsertField(Record::FieldMap& fields, const FieldTag& tag, Field* field) {
   Nodes* nodes = t_nodes;
   if (nodes && !nodes->free.empty()) {

@@ -14,6 +14,7 @@ constexpr unsigned kDirectoryEntryLength = 12;
 constexpr unsigned kTagWidth = 3;
 constexpr unsigned kFieldLengthWidth = 4;
 constexpr unsigned kStartPositionWidth = 5;
+constexpr unsigned kMinDataFieldLength = 4;  // two indicators, a delimiter, a terminator
 
 // Extra room given to a stream buffer when it grows, so that a run of
 // records of similar length reuses it.
