@@ -157,10 +157,14 @@ Stats Dumper::DumpMemory(const std::string& name, const char* data, std::size_t 
     if (Done(ordinal)) break;
     const Position at{name, ordinal, pos};
     const std::size_t avail = size - pos;
-    // Where the next record starts when the length cannot be trusted: after
-    // the first record terminator, or at the end of the input.
-    const void* rt = std::memchr(data + pos, kRecordTerminator, avail);
-    const std::size_t after_rt = rt ? static_cast<const char*>(rt) - data + 1 : size;
+    // Where the scan resumes when a length cannot be trusted: after the
+    // first record terminator at or after `from`, or at the end. Each byte
+    // is searched at most once more than it is skipped, so the scan stays
+    // linear in the size of the input whatever the damage.
+    auto after_terminator = [&](std::size_t from, std::size_t to) {
+      const void* rt = std::memchr(data + from, kRecordTerminator, to - from);
+      return rt ? static_cast<std::size_t>(static_cast<const char*>(rt) - data) + 1 : to;
+    };
 
     bool bad = false;
     std::size_t next;
@@ -173,16 +177,16 @@ Stats Dumper::DumpMemory(const std::string& name, const char* data, std::size_t 
       next = end;
       std::string problem;
       if (data[end - 1] != kRecordTerminator) {
-        // The length does not end at a terminator. Trust the first
-        // terminator when the length reaches past it into what looks like
-        // the next record, or when nothing plausible follows the length;
-        // otherwise the length holds and only the terminator is missing.
-        const bool rt_inside = after_rt < end;
-        if ((rt_inside && NextRecordCanStartAt(data, size, after_rt)) ||
-            (!rt_inside && !NextRecordCanStartAt(data, size, end))) {
+        // The length does not end at a terminator. When one stands inside
+        // the record and what follows it looks like the next record, the
+        // length was too long; when nothing plausible follows the length, it
+        // was too short; otherwise only the terminator is missing.
+        const std::size_t inside = after_terminator(pos, end);
+        const bool too_long = inside < end && NextRecordCanStartAt(data, size, inside);
+        if (too_long || !NextRecordCanStartAt(data, size, end)) {
           problem = "record length " + std::to_string(rec.getDatalen()) +
                     " does not end at a record terminator";
-          next = after_rt;
+          next = too_long ? inside : after_terminator(end, size);
           if (next > end) stats.bytes_skipped += next - end;
         } else {
           problem = "record does not end with a record terminator";
@@ -197,7 +201,7 @@ Stats Dumper::DumpMemory(const std::string& name, const char* data, std::size_t 
         Report(at, e.what());
         bad = true;
       }
-      next = after_rt;
+      next = after_terminator(pos, size);
       stats.bytes_skipped += next - pos;
     }
     if (bad) ++stats.bad_records;
