@@ -10,6 +10,8 @@
 namespace quillet {
 namespace {
 
+using quillet_test::Hex;
+
 using quillet_test::BuildRecord;
 using quillet_test::DataContent;
 using quillet_test::EntryPos;
@@ -68,16 +70,6 @@ TEST(ControlNumber, IsCachedUntilTheRecordIsReadAgain) {
   EXPECT_EQ(11, rec.getId());
   ASSERT_TRUE(in >> rec);
   EXPECT_EQ(22, rec.getId());
-}
-
-std::string Hex(const unsigned char d[16]) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string s;
-  for (int i = 0; i < 16; ++i) {
-    s += kHex[d[i] >> 4];
-    s += kHex[d[i] & 15];
-  }
-  return s;
 }
 
 // The digest libmd computes over the same bytes in one call.

@@ -5,9 +5,12 @@
 #include "foundations/bytes_to_int.h"
 #include "md5/md5_digest.h"
 #include "support/expect_mrc.h"
+#include "support/record_builder.h"
 
 namespace quillet {
 namespace {
+
+using quillet_test::Hex;
 
 TEST(DecimalReading, ReadsFixedWidthDigits) {
   EXPECT_EQ(24u, BytesToInt("00024", 0, 5));
@@ -50,16 +53,6 @@ TEST(DecimalReading, RejectsAnyNonDigit) {
   }
   // A byte above 0x7F must not pass as a digit once '0' is subtracted.
   EXPECT_MRC_THROW(BytesToInt("1\xB0", 0, 2), "BytesToInt Error");
-}
-
-std::string Hex(const unsigned char d[16]) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string s;
-  for (int i = 0; i < 16; ++i) {
-    s += kHex[d[i] >> 4];
-    s += kHex[d[i] & 15];
-  }
-  return s;
 }
 
 TEST(DigestLayer, MatchesTheReferenceVectors) {

@@ -54,6 +54,16 @@ std::string Patched(std::string record, std::size_t pos, const std::string& byte
   return record;
 }
 
+std::string Hex(const unsigned char digest[16]) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  for (int i = 0; i < 16; ++i) {
+    s += kHex[digest[i] >> 4];
+    s += kHex[digest[i] & 15];
+  }
+  return s;
+}
+
 ExactBuffer::ExactBuffer(const std::string& bytes)
     : data_(new char[bytes.size()]), size_(static_cast<unsigned>(bytes.size())) {
   std::memcpy(data_.get(), bytes.data(), bytes.size());

@@ -44,6 +44,9 @@ std::string Patched(std::string record, std::size_t pos, const std::string& byte
 constexpr std::size_t kBaseAddressPos = 12;
 inline std::size_t EntryPos(std::size_t index) { return 24 + 12 * index; }
 
+// The 32 lowercase hex digits of a 16-byte digest.
+std::string Hex(const unsigned char digest[16]);
+
 // A heap copy of exactly the given bytes, so that AddressSanitizer reports
 // any read past the end.
 class ExactBuffer {
