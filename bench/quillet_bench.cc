@@ -14,6 +14,7 @@
 // followed by one libmd MD5 pass over all of it.
 #include <fcntl.h>
 #include <md5.h>
+#include <quillet/iso2709.h>
 #include <quillet/quillet.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "support/record_walk.h"
 
 namespace {
 
@@ -65,25 +68,11 @@ Result StreamLoop(const std::string& path,
 }
 
 std::uint64_t WalkRecord(quillet::Record& rec) {
-  std::uint64_t sum = 0;
   try {
-    for (auto it = rec.getFMapBegin(), end = rec.getFMapEnd(); it != end; ++it) {
-      if (it->second->isControl()) {
-        const auto* cf = static_cast<const quillet::ControlField*>(it->second);
-        sum += cf->getDatalen() + static_cast<unsigned char>(cf->getData()[0]);
-        continue;
-      }
-      auto* df = static_cast<quillet::DataField*>(it->second);
-      sum += static_cast<unsigned char>(df->getInd1());
-      for (auto s = df->getSFListBegin(), e = df->getSFListEnd(); s != e; ++s) {
-        sum += static_cast<unsigned char>((*s)->getCode()) + (*s)->getDatalen() +
-               static_cast<unsigned char>((*s)->getData()[0]);
-      }
-    }
+    return quillet_test::WalkRecord(rec).sum;
   } catch (const quillet::MrcException&) {
-    sum += 1;
+    return 1;
   }
-  return sum;
 }
 
 std::uint64_t DigestRecord(quillet::Record& rec) {
@@ -122,9 +111,9 @@ std::size_t ReadFile(const std::string& path, std::vector<char>& buf) {
   return size;
 }
 
-unsigned Decimal(const char* p, int width) {
+unsigned Decimal(const char* p, std::size_t width) {
   unsigned v = 0;
-  for (int i = 0; i < width; ++i) v = v * 10 + static_cast<unsigned>(p[i] - '0');
+  for (std::size_t i = 0; i < width; ++i) v = v * 10 + static_cast<unsigned>(p[i] - '0');
   return v;
 }
 
@@ -132,23 +121,25 @@ unsigned Decimal(const char* p, int width) {
 // address, each directory entry, and every subfield delimiter of each data
 // field. Assumes well-formed records (the benchmark input is).
 std::uint64_t FloorPass(const char* data, std::size_t size, std::uint64_t& records) {
+  using namespace quillet::iso2709;
   std::uint64_t sum = 0;
   std::size_t pos = 0;
-  while (pos + 24 <= size) {
+  while (pos + kLeaderLength <= size) {
     const char* rec = data + pos;
-    const unsigned length = Decimal(rec, 5);
-    const unsigned base = Decimal(rec + 12, 5);
-    for (unsigned e = 24; rec[e] != '\x1E' && e + 12 <= length; e += 12) {
-      const unsigned flen = Decimal(rec + e + 3, 4);
-      const unsigned at = base + Decimal(rec + e + 7, 5);
+    const unsigned length = Decimal(rec, kRecordLengthWidth);
+    const unsigned base = Decimal(rec + kBaseAddressOffset, kBaseAddressWidth);
+    for (unsigned e = kLeaderLength; rec[e] != kFieldTerminator && e + kDirectoryEntryLength <= length;
+         e += kDirectoryEntryLength) {
+      const unsigned flen = Decimal(rec + e + kTagWidth, kFieldLengthWidth);
+      const unsigned at = base + Decimal(rec + e + kTagWidth + kFieldLengthWidth, kStartPositionWidth);
       const char* f = rec + at;
       sum += static_cast<unsigned char>(rec[e]) + flen;
-      if (flen < 4 || f[2] != '\x1F') continue;
+      if (flen < kMinDataFieldLength || f[2] != kSubfieldDelimiter) continue;
       const char* p = f + 3;
       const char* end = f + flen;
       while (p < end) {
-        const char* d =
-            static_cast<const char*>(std::memchr(p, '\x1F', static_cast<std::size_t>(end - p)));
+        const char* d = static_cast<const char*>(
+            std::memchr(p, kSubfieldDelimiter, static_cast<std::size_t>(end - p)));
         if (!d) break;
         sum += static_cast<unsigned char>(d[1]);
         p = d + 1;

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "walk.h"
+#include "support/record_walk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
@@ -17,12 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int i = 0; i < 1000 && failures < 3; ++i) {
     try {
       if (!(in >> rec)) break;
-      quillet_fuzz::Walk(rec);
+      quillet_test::WalkAll(rec);
     } catch (const quillet::MrcException&) {
       ++failures;
       // The record holds nothing after a failed read.
       if (rec.getDatalen() != 0) std::abort();
-      quillet_fuzz::Walk(rec);
+      quillet_test::WalkAll(rec);
       if (!in) break;
     }
   }

@@ -1,12 +1,13 @@
 // How the library uses memory, seen through a counting global operator new:
-// running out at every allocation in turn along a full walk (each failure
-// reaches the caller as std::bad_alloc, frees everything and leaves the
-// record usable), and the per-thread cache of field and subfield blocks
-// (bounded, emptied when its thread ends, safe when a record is destroyed
-// on another thread than the one that filled it).
+// running out at every allocation in turn along a full walk, once or for
+// good, on a thread whose pools do not exist yet (each failure reaches the
+// caller as std::bad_alloc, frees everything and leaves the record usable),
+// and the per-thread pools (emptied when their thread ends, safe when a
+// record is destroyed on another thread than the one that filled it).
 #include <atomic>
-#include <cstdint>
 #include <cstdlib>
+#include <iostream>
+#include <map>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -14,20 +15,25 @@
 #include <thread>
 #include <vector>
 
-#include "foundations/block_cache.h"
-#include "record/node_cache.h"
+#include "fields/object_pool.h"
 #include "support/expect_mrc.h"
 #include "support/record_builder.h"
+#include "support/record_walk.h"
 
 namespace {
 
-// Failure injection is used from the main thread only; the live count is
-// shared by every thread.
-long g_countdown = -1;        // allocations left before one fails; -1: never
-std::atomic<long> g_live{0};  // allocations not yet freed
+// Failure injection is per thread: a scenario runs on a thread of its own.
+// The live count is shared by every thread.
+thread_local long t_countdown = -1;  // allocations left before failures start; -1: never
+thread_local bool t_fail_for_good = false;  // once failing, every later allocation fails too
+std::atomic<long> g_live{0};         // allocations not yet freed
 
 void* Allocate(std::size_t n) {
-  if (g_countdown >= 0 && g_countdown-- == 0) throw std::bad_alloc();
+  if (t_countdown == 0) {
+    if (!t_fail_for_good) t_countdown = -1;
+    throw std::bad_alloc();
+  }
+  if (t_countdown > 0) --t_countdown;
   void* p = std::malloc(n ? n : 1);
   if (!p) throw std::bad_alloc();
   ++g_live;
@@ -64,33 +70,21 @@ using quillet_test::BuildRecord;
 using quillet_test::DataContent;
 using quillet_test::EntryPos;
 using quillet_test::Patched;
-
-// Empties the calling thread's caches of blocks and map nodes, so that the
-// live count shows only what is really held.
-void ReleaseThreadCaches() {
-  ReleaseCachedBlocks();
-  ReleaseCachedNodes();
-}
+using quillet_test::WalkRecord;
 
 // Suspends failure injection while the test itself looks at the state.
 class Unarmed {
  public:
-  Unarmed() : saved_(g_countdown) { g_countdown = -1; }
-  ~Unarmed() { g_countdown = saved_; }
+  Unarmed() : saved_(t_countdown) { t_countdown = -1; }
+  ~Unarmed() { t_countdown = saved_; }
 
  private:
   long saved_;
 };
 
-// Appends to the trace without counting as an allocation of the walk.
-void Note(std::string& trace, const char* text) {
+void Note(std::string& trace, const std::string& text) {
   Unarmed unarmed;
   trace += text;
-}
-
-void Note(std::string& trace, char c) {
-  Unarmed unarmed;
-  trace += c;
 }
 
 std::string Records() {
@@ -108,75 +102,68 @@ std::string Records() {
   return small + large + letters + damaged;
 }
 
-// Fields that survive a failed directory parse are whole and inside the
-// record, and asking again returns them without parsing.
-void ExpectWholeFields(Record& rec) {
+// After a failure inside a walk: every data field is unparsed or holds all
+// its subfields (no partial list), and the fields kept are whole.
+void ExpectNothingHalfMade(Record& rec) {
   Unarmed unarmed;
-  long n = 0;
+  if (rec.getDatalen() == 0) return;
+  // Subfields of each data field of a fresh parse, by the offset of its first one.
+  std::map<std::ptrdiff_t, unsigned> whole;
+  Record fresh(rec.getData(), rec.getDatalen());
   try {
-    n = std::distance(rec.getFMapBegin(), rec.getFMapEnd());
-  } catch (const MrcException&) {
-    return;  // nothing was kept, so the damaged directory is parsed again
-  }
-  for (auto it = rec.getFMapBegin(); it != rec.getFMapEnd(); ++it) {
-    if (it->second->isControl()) {
-      auto* cf = static_cast<const ControlField*>(it->second);
-      EXPECT_GE(cf->getData(), rec.getData());
-      EXPECT_LE(cf->getData() + cf->getDatalen(), rec.getData() + rec.getDatalen());
-    } else {
+    for (auto it = fresh.getFMapBegin(); it != fresh.getFMapEnd(); ++it) {
+      if (it->second->isControl()) continue;
       auto* df = static_cast<DataField*>(it->second);
-      for (auto s = df->getSFListBegin(); s != df->getSFListEnd(); ++s) {
-        EXPECT_GT((*s)->getDatalen(), 0u);
-      }
+      if (df->getSFListBegin() == df->getSFListEnd()) continue;
+      whole[(*df->getSFListBegin())->getData() - fresh.getData()] = df->getSubfieldsCount();
     }
+  } catch (const MrcException&) {
   }
-  EXPECT_EQ(n, std::distance(rec.getFMapBegin(), rec.getFMapEnd()));
+  try {
+    for (auto it = rec.getFMapBegin(); it != rec.getFMapEnd(); ++it) {
+      if (it->second->isControl()) continue;
+      auto* df = static_cast<DataField*>(it->second);
+      if (df->getSubfieldsCount() == 0) continue;
+      EXPECT_EQ(whole[(*df->getSFListBegin())->getData() - rec.getData()],
+                df->getSubfieldsCount());
+    }
+    WalkRecord(rec);  // aborts if a kept field reaches outside the record
+  } catch (const MrcException&) {
+  }
 }
 
-// Walks one record; on bad_alloc checks the state the failing call left,
-// then lets the failure go on to the caller.
+// Walks one record; a bad_alloc goes on to the caller once the state it
+// left is checked.
 void Walk(Record& rec, std::string& trace) {
-  Record::const_iterator it, end;
   try {
-    it = rec.getFMapBegin();
-    end = rec.getFMapEnd();
-  } catch (const std::bad_alloc&) {
-    ExpectWholeFields(rec);
-    throw;
-  } catch (const MrcException& e) {
-    Note(trace, e.what());
-    ExpectWholeFields(rec);
-    it = rec.getFMapBegin();
-    end = rec.getFMapEnd();
-  }
-  for (; it != end; ++it) {
-    if (it->second->isControl()) continue;
-    auto* df = static_cast<DataField*>(it->second);
     try {
-      for (auto s = df->getSFListBegin(); s != df->getSFListEnd(); ++s)
-        Note(trace, (*s)->getCode());
-      df->getSubfield('c', df->getSFListBegin());
-    } catch (const std::bad_alloc&) {
-      Unarmed unarmed;
-      // No partial list: the field is unparsed and parses whole next time.
-      EXPECT_EQ(0u, df->getSubfieldsCount());
-      EXPECT_NE(df->getSFListBegin(), df->getSFListEnd());
-      throw;
+      WalkRecord(rec, {false, &trace});
+    } catch (const MrcException& e) {
+      Note(trace, e.what());
+      WalkRecord(rec, {false, &trace});  // the fields before the damage, kept
     }
-  }
-  try {
-    Note(trace, std::to_string(rec.getId()).c_str());
-  } catch (const MrcException& e) {
-    Note(trace, e.what());
+    try {
+      Note(trace, std::to_string(rec.getId()));
+    } catch (const MrcException& e) {
+      Note(trace, e.what());
+    }
+  } catch (const std::bad_alloc&) {
+    ExpectNothingHalfMade(rec);
+    throw;
   }
   unsigned char digest[16];
   rec.getMD5(digest);
-  Note(trace, std::to_string(digest[0]).c_str());
+  Note(trace, std::to_string(digest[0]));
 }
 
 std::string Scenario() {
   std::string trace;
-  std::istringstream in(Records());
+  {
+    Unarmed unarmed;
+    trace.reserve(4096);  // so the trace itself never allocates during a walk
+  }
+  const std::string bytes = Records();
+  std::istringstream in(bytes);
   Record rec;
   for (;;) {
     try {
@@ -191,40 +178,59 @@ std::string Scenario() {
     }
     Walk(rec, trace);
   }
-  const std::string bytes = Records();
   Record copy(bytes.data(), static_cast<unsigned>(bytes.size()));
   Walk(copy, trace);
   return trace;
 }
 
-TEST(OutOfMemory, EveryAllocationMayFail) {
-  const std::string clean = Scenario();
-  // Cached blocks would spare the allocations of fields and subfields.
-  ReleaseThreadCaches();
+// Runs the scenario on a new thread, whose pools start empty, with
+// allocation `n` failing (and, `for_good`, every one after it).
+// Returns whether it completed; `trace` then holds its trace.
+bool FailingScenario(long n, bool for_good, std::string& trace) {
+  bool completed = false;
+  std::thread worker([&] {
+    t_countdown = n;
+    t_fail_for_good = for_good;
+    try {
+      std::string result = Scenario();
+      t_countdown = -1;
+      trace = std::move(result);
+      completed = true;
+    } catch (const std::bad_alloc&) {
+    }
+    t_countdown = -1;
+  });
+  worker.join();
+  return completed;
+}
+
+TEST(OutOfMemory, EveryAllocationMayFailOnceOrForGood) {
+  std::string clean;
+  ASSERT_TRUE(FailingScenario(-1, false, clean));
   ASSERT_NE(std::string::npos, clean.find("Field out of buffer."));
   ASSERT_NE(std::string::npos, clean.find("abcdefghijklmnop"));
-  long failures = 0;
-  for (long n = 0;; ++n) {
-    ReleaseThreadCaches();
-    const long live = g_live;
-    bool completed = false;
-    g_countdown = n;
-    try {
-      const std::string trace = Scenario();
-      completed = true;
-      g_countdown = -1;
-      EXPECT_EQ(clean, trace);
-    } catch (const std::bad_alloc&) {
+  for (bool for_good : {false, true}) {
+    long failures = 0;
+    for (long n = 0;; ++n) {
+      const long live = g_live;
+      bool completed;
+      {
+        std::string trace;
+        completed = FailingScenario(n, for_good, trace);
+        if (completed) {
+          EXPECT_EQ(clean, trace);
+        }
+      }
+      // The thread has ended: its pools went back with it.
+      EXPECT_EQ(live, g_live) << "allocations leaked when allocation " << n << " failed";
+      if (completed) break;
       ++failures;
     }
-    g_countdown = -1;
-    ReleaseThreadCaches();
-    EXPECT_EQ(live, g_live) << "allocations leaked when allocation " << n << " failed";
-    if (completed) break;
+    // Every allocation of the walk was made to fail.
+    EXPECT_GT(failures, 40);
+    std::cout << "[ oom      ] failed each of " << failures << " allocations in turn"
+              << (for_good ? ", and all after it\n" : "\n");
   }
-  // Every allocation of the walk was made to fail once.
-  EXPECT_GT(failures, 40);
-  std::cout << "[ oom      ] failed each of " << failures << " allocations in turn\n";
 }
 
 TEST(OutOfMemory, FailingToBuildAMessageIsBadAlloc) {
@@ -232,75 +238,39 @@ TEST(OutOfMemory, FailingToBuildAMessageIsBadAlloc) {
   // a half-made exception, reaches the caller.
   const std::string bad = Patched(BuildRecord({{"001", "1"}}), 0, "0x025");
   for (long n = 0; n < 4; ++n) {
-    g_countdown = n;
+    t_countdown = n;
     try {
       Record rec(bad.data(), static_cast<unsigned>(bad.size()));
-      g_countdown = -1;
+      t_countdown = -1;
       ADD_FAILURE() << "no exception";
     } catch (const std::bad_alloc&) {
     } catch (const MrcException& e) {
-      g_countdown = -1;
+      t_countdown = -1;
       EXPECT_STREQ("BytesToInt Error", e.what());
     }
-    g_countdown = -1;
+    t_countdown = -1;
   }
 }
 
-// Fills a record from a stream of the test records and walks it.
-void FillAndWalk(Record& rec, std::istringstream& in) {
-  std::string trace;
+// Fills a record from the test records and walks it.
+void FillAndWalk(Record& rec) {
+  std::istringstream in(Records());
   ASSERT_TRUE(in >> rec);
-  Walk(rec, trace);
+  WalkRecord(rec);
   ASSERT_TRUE(in >> rec);  // the large record: many subfields
-  Walk(rec, trace);
+  WalkRecord(rec);
 }
 
-TEST(BlockCache, KeepsABoundedNumberOfBlocksPerThread) {
-  ReleaseThreadCaches();
-  const long base = g_live;
-  std::vector<Subfield*> many;
-  for (std::size_t i = 0; i < 3 * kCachedBlocks; ++i) many.push_back(new Subfield("x", 1));
-  for (Subfield* s : many) delete s;
-  many.clear();
-  many.shrink_to_fit();
-  EXPECT_EQ(base + static_cast<long>(kCachedBlocks), g_live);
-  ReleaseThreadCaches();
-  EXPECT_EQ(base, g_live);
-}
-
-TEST(BlockCache, ReusesFreedBlocks) {
-  ReleaseThreadCaches();
-  Subfield* first = new Subfield("x", 1);
-  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(first);
-  delete first;
-  Subfield* second = new Subfield("y", 1);
-  EXPECT_EQ(address, reinterpret_cast<std::uintptr_t>(second));
-  delete second;
-}
-
-TEST(ThreadCaches, ReturnEverythingWhenTheirThreadEnds) {
-  ReleaseThreadCaches();
-  const long base = g_live;
-  std::thread worker([] {
-    std::istringstream in(Records());
-    Record rec;
-    FillAndWalk(rec, in);
-  });
-  worker.join();
-  EXPECT_EQ(base, g_live);
-}
-
-TEST(ThreadCaches, RecordsMayBeDestroyedOnAnotherThread) {
+TEST(ThreadPools, RecordsMayBeDestroyedOnAnotherThread) {
   constexpr int kRecords = 64;
   std::vector<std::unique_ptr<Record>> filled(kRecords);
-  ReleaseThreadCaches();
+  ReleaseThreadPools();
   const long base = g_live;
   // Two threads fill records while a third destroys what they made.
   auto fill = [&](int from) {
     for (int i = from; i < kRecords; i += 2) {
-      std::istringstream in(Records());
       auto rec = std::make_unique<Record>();
-      FillAndWalk(*rec, in);
+      FillAndWalk(*rec);
       filled[i] = std::move(rec);
     }
   };
@@ -311,7 +281,7 @@ TEST(ThreadCaches, RecordsMayBeDestroyedOnAnotherThread) {
     for (auto& rec : filled) rec.reset();
   });
   destroyer.join();
-  // Every thread has ended, so every block went back.
+  // Every thread has ended, so everything they kept went back.
   EXPECT_EQ(base, g_live);
 }
 

@@ -27,6 +27,7 @@
 #include <exception>
 #include <iosfwd>
 #include <map>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,11 +115,27 @@ class QUILLET_EXPORT Subfield {
   /// The number of data bytes; at least 1 for subfields of a parsed field.
   unsigned int getDatalen() const { return datalen_; }
 
-  /// Subfields are made and freed by the dozen per record, so they come from
-  /// a small per-thread cache of blocks; any thread may free them.
+  /// Subfields are made and freed by the dozen per record, so their blocks
+  /// are kept in small per-thread stacks for reuse; any thread may free one.
   static void* operator new(std::size_t size);
-  /// Returns the block to the calling thread's cache.
+  /// Keeps the block for reuse on the calling thread, or frees it.
   static void operator delete(void* block, std::size_t size) noexcept;
+  /// As operator new, but null instead of std::bad_alloc.
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  /// Frees a block of the nothrow form whose constructor threw.
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
+  /// Construction in the caller's storage.
+  static void* operator new(std::size_t, void* place) noexcept { return place; }
+  /// Matches the placement form; frees nothing.
+  static void operator delete(void*, void*) noexcept {}
+  /// Over-aligned derived classes get their blocks from the global allocator.
+  static void* operator new(std::size_t size, std::align_val_t align) {
+    return ::operator new(size, align);
+  }
+  /// Frees a block of the aligned form.
+  static void operator delete(void* block, std::align_val_t align) noexcept {
+    ::operator delete(block, align);
+  }
 
  private:
   const char* data_;
@@ -147,11 +164,27 @@ class QUILLET_EXPORT Field {
   /// True for a ControlField, false for a DataField.
   virtual bool isControl() const = 0;
 
-  /// Fields, like subfields, come from a small per-thread cache of blocks;
-  /// any thread may free them.
+  /// Fields, like subfields, are made in blocks kept per thread for reuse;
+  /// any thread may free one.
   static void* operator new(std::size_t size);
-  /// Returns the block to the calling thread's cache.
+  /// Keeps the block for reuse on the calling thread, or frees it.
   static void operator delete(void* block, std::size_t size) noexcept;
+  /// As operator new, but null instead of std::bad_alloc.
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  /// Frees a block of the nothrow form whose constructor threw.
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
+  /// Construction in the caller's storage.
+  static void* operator new(std::size_t, void* place) noexcept { return place; }
+  /// Matches the placement form; frees nothing.
+  static void operator delete(void*, void*) noexcept {}
+  /// Over-aligned derived classes get their blocks from the global allocator.
+  static void* operator new(std::size_t size, std::align_val_t align) {
+    return ::operator new(size, align);
+  }
+  /// Frees a block of the aligned form.
+  static void operator delete(void* block, std::align_val_t align) noexcept {
+    ::operator delete(block, align);
+  }
 
  protected:
   /// The field's first byte inside the record buffer; not owned.

@@ -2,10 +2,13 @@
 #include <cstring>
 #include <memory>
 
-#include "fields/separators.h"
+#include "fields/object_pool.h"
+#include "quillet/iso2709.h"
 #include "quillet/quillet.h"
 
 namespace quillet {
+
+using iso2709::kFieldTerminator;
 
 namespace {
 
@@ -26,7 +29,10 @@ constexpr unsigned kFirstDataPosition = 4;
 inline unsigned FirstSeparatorIn(std::uint64_t word) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-  const std::uint64_t x = (word & 0xFEFEFEFEFEFEFEFEull) ^ 0x1E1E1E1E1E1E1E1Eull;
+  static_assert((iso2709::kSubfieldDelimiter & 0xFE) == kFieldTerminator,
+                "the separators differ only in their lowest bit");
+  constexpr std::uint64_t kTerminators = kOnes * static_cast<unsigned char>(kFieldTerminator);
+  const std::uint64_t x = (word & (kOnes * 0xFE)) ^ kTerminators;
   const std::uint64_t hits = (x - kOnes) & ~x & kHighs;
   // The lowest flagged byte is always a true zero byte of x.
   return hits ? static_cast<unsigned>(__builtin_ctzll(hits) >> 3) : 8;
@@ -66,11 +72,11 @@ const char* FindSeparator(const char* begin, const char* p, const char* end) {
 }  // namespace
 
 DataField::DataField(const char* data, unsigned int length)
-    : Field(data, length), subfields_(new std::vector<Subfield*>) {}
+    : Field(data, length), subfields_(NewSubfieldList()) {}
 
 DataField::~DataField() {
   clear();
-  delete subfields_;
+  DeleteSubfieldList(subfields_);
 }
 
 bool DataField::isControl() const { return false; }

@@ -1,4 +1,4 @@
-#include "foundations/block_cache.h"
+#include "fields/object_pool.h"
 #include "quillet/quillet.h"
 
 namespace quillet {
@@ -7,30 +7,36 @@ Field::Field() : data_(nullptr), length_(0) {}
 
 Field::Field(const char* data, unsigned int length) : data_(data), length_(length) {}
 
-Field::Field(const Field& other) : data_(other.data_), length_(other.length_) {}
+Field::Field(const Field& other) = default;
 
-Field& Field::operator=(const Field& other) {
-  data_ = other.data_;
-  length_ = other.length_;
-  return *this;
+Field& Field::operator=(const Field& other) = default;
+
+Field::~Field() = default;
+
+void* Field::operator new(std::size_t size) { return AllocateFieldBlock(size); }
+
+void Field::operator delete(void* block, std::size_t size) noexcept {
+  FreeFieldBlock(block, size);
 }
 
-Field::~Field() {}
+void* Field::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return AllocateFieldBlock(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
-void* Field::operator new(std::size_t size) { return AllocateBlock(size); }
-
-void Field::operator delete(void* block, std::size_t size) noexcept { FreeBlock(block, size); }
+// Every block, kept or not, came from the global operator new.
+void Field::operator delete(void* block, const std::nothrow_t&) noexcept { ::operator delete(block); }
 
 ControlField::ControlField(const char* data, unsigned int length) : Field(data, length) {}
 
-ControlField::ControlField(const ControlField& other) : Field(other) {}
+ControlField::ControlField(const ControlField& other) = default;
 
-ControlField& ControlField::operator=(const ControlField& other) {
-  Field::operator=(other);
-  return *this;
-}
+ControlField& ControlField::operator=(const ControlField& other) = default;
 
-ControlField::~ControlField() {}
+ControlField::~ControlField() = default;
 
 bool ControlField::isControl() const { return true; }
 

@@ -25,9 +25,6 @@ char* FieldTag::ToAscii(char* out) const {
   return out;
 }
 
-FieldTag& FieldTag::operator=(const FieldTag& other) {
-  tag_ = other.tag_;
-  return *this;
-}
+FieldTag& FieldTag::operator=(const FieldTag& other) = default;
 
 }  // namespace quillet

@@ -19,16 +19,11 @@ void ThrowError(const char* message) { throw MrcException(message); }
 
 MrcException::MrcException(const std::string& message) : message_(message) {}
 
-MrcException::MrcException(const MrcException& other)
-    : std::exception(other), message_(other.message_) {}
+MrcException::MrcException(const MrcException& other) = default;
 
-MrcException& MrcException::operator=(const MrcException& other) {
-  std::exception::operator=(other);
-  message_ = other.message_;
-  return *this;
-}
+MrcException& MrcException::operator=(const MrcException& other) = default;
 
-MrcException::~MrcException() {}
+MrcException::~MrcException() = default;
 
 const char* MrcException::what() const noexcept { return message_.c_str(); }
 

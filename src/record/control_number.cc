@@ -1,6 +1,5 @@
 #include "foundations/bytes_to_int.h"
 #include "foundations/errors.h"
-#include "md5/md5_digest.h"
 #include "quillet/quillet.h"
 
 namespace quillet {
@@ -26,7 +25,5 @@ void Record::readId() {
     id_ = -1;
   }
 }
-
-void Record::getMD5(unsigned char digest[16]) const { Md5Digest(buffer_, length_, digest); }
 
 }  // namespace quillet

@@ -3,13 +3,18 @@
 
 #include "foundations/bytes_to_int.h"
 #include "foundations/errors.h"
+#include "quillet/iso2709.h"
 #include "quillet/quillet.h"
-#include "record/node_cache.h"
-#include "record/record_layout.h"
 
 namespace quillet {
 
+using namespace iso2709;
+
 namespace {
+
+// Extra room given to a stream buffer when it grows, so that a run of
+// records of similar length reuses it.
+constexpr unsigned kBufferHeadroom = 1000;
 
 bool ValidRecordLength(unsigned length) {
   return length >= kMinRecordLength && length <= kMaxRecordLength;
@@ -71,7 +76,7 @@ void Record::clean() {
   length_ = 0;
   id_ = -1;
   for (auto& entry : *fields_) delete entry.second;
-  RecycleNodes(*fields_);
+  fields_->clear();
 }
 
 }  // namespace quillet

@@ -45,7 +45,7 @@ std::string DataFieldContent(const std::string& text) {
     const std::string piece =
         text.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
     if (piece.empty()) throw std::invalid_argument("subfield without code");
-    content += kDelim;
+    content += kSubfieldDelimiter;
     content += piece[0];
     content += UnescapeDollar(piece.substr(1));
     pos = next == std::string::npos ? text.size() : next;

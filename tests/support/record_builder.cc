@@ -27,21 +27,21 @@ std::string BuildRecord(const std::vector<FieldSpec>& fields, const LeaderSpec& 
     const std::size_t flen = f.content.size() + 1;
     directory += f.tag + Digits(flen, 4) + Digits(data.size(), 5);
     data += f.content;
-    data += kFt;
+    data += kFieldTerminator;
   }
-  directory += kFt;
+  directory += kFieldTerminator;
   const std::size_t base = 24 + directory.size();
   const std::size_t length = base + data.size() + 1;
   std::string record = Digits(length, 5) + leader.pos5to11 + Digits(base, 5) + leader.pos17to23;
   if (record.size() != 24) throw std::invalid_argument("record builder: bad leader parts");
-  return record + directory + data + kRt;
+  return record + directory + data + kRecordTerminator;
 }
 
 std::string DataContent(const std::string& indicators,
                         const std::vector<std::pair<char, std::string>>& subfields) {
   std::string content = indicators;
   for (const auto& sf : subfields) {
-    content += kDelim;
+    content += kSubfieldDelimiter;
     content += sf.first;
     content += sf.second;
   }

@@ -5,6 +5,8 @@
 // fuzz seeds and the sample file. Broken records are made by changing bytes
 // of a built one.
 
+#include <quillet/iso2709.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -13,9 +15,9 @@
 
 namespace quillet_test {
 
-constexpr char kDelim = '\x1F';
-constexpr char kFt = '\x1E';
-constexpr char kRt = '\x1D';
+using quillet::iso2709::kFieldTerminator;
+using quillet::iso2709::kRecordTerminator;
+using quillet::iso2709::kSubfieldDelimiter;
 
 struct FieldSpec {
   std::string tag;      // three characters
@@ -41,8 +43,10 @@ std::string DataContent(const std::string& indicators,
 std::string Patched(std::string record, std::size_t pos, const std::string& bytes);
 
 // Offset of the directory entry `index` (0-based) and of the base address.
-constexpr std::size_t kBaseAddressPos = 12;
-inline std::size_t EntryPos(std::size_t index) { return 24 + 12 * index; }
+constexpr std::size_t kBaseAddressPos = quillet::iso2709::kBaseAddressOffset;
+inline std::size_t EntryPos(std::size_t index) {
+  return quillet::iso2709::kLeaderLength + quillet::iso2709::kDirectoryEntryLength * index;
+}
 
 // The 32 lowercase hex digits of a 16-byte digest.
 std::string Hex(const unsigned char digest[16]);

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <utility>
 
+#include <quillet/iso2709.h>
+
 namespace quillet_dump {
 
 namespace {
@@ -16,10 +18,9 @@ using quillet::DataField;
 using quillet::MrcException;
 using quillet::Record;
 
-constexpr char kRecordTerminator = '\x1D';
+using quillet::iso2709::kRecordTerminator;
 constexpr std::size_t kFlushThreshold = 1 << 16;
 
-// Parses every part of a record; throws the library's MrcException.
 // Parses every part of a record and returns the first problem, or "".
 std::string ParseCompletely(Record& rec) {
   try {
@@ -117,7 +118,6 @@ bool Dumper::Process(Record& rec, const Position& at) {
     case Mode::kCount:
       return false;
     case Mode::kCheck: {
-      HexDigest(rec);
       const std::string problem = ParseCompletely(rec);
       if (problem.empty()) return false;
       Report(at, problem);

@@ -1,7 +1,7 @@
 // The accessors the public header defines inline are part of the library's
 // interface too: taking their addresses here makes the library carry an
 // exported copy of each, for callers that link to them rather than inline
-// them (another language's bindings, a debugger, an older header).
+// them (another language's bindings, a debugger).
 #include "quillet/quillet.h"
 
 namespace quillet {
