@@ -17,5 +17,9 @@ for needed in 'typeinfo for quillet::MrcException' 'quillet::Record::readRec(std
     echo "missing export: $needed"; status=1
   fi
 done
+# Initial-exec TLS marks the library STATIC_TLS, and dlopen may then fail.
+if readelf -d "$lib" | grep -q STATIC_TLS; then
+  echo "the library uses static TLS, which dlopen may refuse"; status=1
+fi
 [ $status -eq 0 ] && echo "$(wc -l <<<"$symbols") exported symbols, all in quillet::"
 exit $status

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/expect_mrc.h"
+#include "support/record_walk.h"
 
 namespace quillet {
 namespace {
@@ -20,34 +21,13 @@ namespace fs = std::filesystem;
 
 // Parses everything a record has; returns the number of subfields seen.
 std::size_t Walk(Record& rec) {
-  std::size_t subfields = 0;
   unsigned char digest[16];
   rec.getMD5(digest);
   try {
     rec.getId();
   } catch (const MrcException&) {
   }
-  for (auto it = rec.getFMapBegin(); it != rec.getFMapEnd(); ++it) {
-    if (it->second->isControl()) {
-      auto* c = static_cast<const ControlField*>(it->second);
-      if (c->getDatalen() > 0) {
-        volatile char last = c->getData()[c->getDatalen() - 1];
-        (void)last;
-      }
-      continue;
-    }
-    auto* d = static_cast<DataField*>(it->second);
-    (void)d->getInd1();
-    (void)d->getInd2();
-    for (auto s = d->getSFListBegin(); s != d->getSFListEnd(); ++s) {
-      volatile char code = (*s)->getCode();
-      volatile char last = (*s)->getData()[(*s)->getDatalen() - 1];
-      (void)code;
-      (void)last;
-      ++subfields;
-    }
-  }
-  return subfields;
+  return quillet_test::WalkRecord(rec).subfields;
 }
 
 std::vector<fs::path> CorpusFiles() {

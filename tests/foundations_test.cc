@@ -15,16 +15,6 @@ TEST(Exception, IsAStdExceptionWithItsMessage) {
   }
 }
 
-TEST(Exception, CopiesOutliveTheOriginal) {
-  MrcException* original = new MrcException("first");
-  MrcException copy(*original);
-  MrcException assigned("second");
-  assigned = *original;
-  delete original;
-  EXPECT_STREQ("first", copy.what());
-  EXPECT_STREQ("first", assigned.what());
-}
-
 std::string Ascii(const FieldTag& tag) {
   char out[4];
   return std::string(tag.ToAscii(out), 3);
@@ -67,14 +57,6 @@ TEST(Tags, OrderByteWiseFromTheFirstCharacter) {
                                       "00"));
   EXPECT_FALSE(FieldTag("245") < FieldTag("245"));
   EXPECT_NE(FieldTag("245"), FieldTag("246"));
-}
-
-TEST(Tags, CopyAndAssignKeepTheValue) {
-  FieldTag a("650");
-  FieldTag b(nullptr);
-  b = a;
-  const FieldTag c(b);
-  EXPECT_EQ("650", Ascii(c));
 }
 
 TEST(Tags, ToAsciiRejectsANullOutput) {

@@ -13,12 +13,6 @@ using quillet_test::DataContent;
 using quillet_test::ExactBuffer;
 using quillet_test::Patched;
 
-// Exposes the buffer capacity, which the growth rule is about.
-class ProbeRecord : public Record {
- public:
-  using Record::clean;
-};
-
 std::string SmallRecord(const std::string& id) {
   return BuildRecord({{"001", id}, {"245", DataContent("10", {{'a', "Title " + id}})}});
 }
@@ -29,29 +23,15 @@ std::string RecordOfLength(unsigned length) {
   return BuildRecord({{"500", std::string(length - overhead, 'x')}});
 }
 
-TEST(StreamReading, ReadsConsecutiveRecordsThenMeetsTheEndQuietly) {
-  const std::string first = SmallRecord("1"), second = SmallRecord("22");
-  std::istringstream in(first + second);
-  Record rec;
-  ASSERT_TRUE(in >> rec);
-  EXPECT_EQ(first, std::string(rec.getData(), rec.getDatalen()));
-  ASSERT_TRUE(in >> rec);
-  EXPECT_EQ(second, std::string(rec.getData(), rec.getDatalen()));
-  EXPECT_FALSE(in >> rec);
-  EXPECT_EQ(0u, rec.getDatalen());
-}
-
-TEST(StreamReading, LoopReadsEveryRecord) {
+TEST(StreamReading, LoopReadsEveryRecordThenMeetsTheEndQuietly) {
   std::string all;
-  for (int i = 0; i < 5; ++i) all += SmallRecord(std::to_string(i));
+  for (int i = 0; i < 5; ++i) all += SmallRecord(std::string(i + 1, '7'));
   std::istringstream in(all);
   Record rec;
-  int count = 0;
-  while (in >> rec) {
-    EXPECT_EQ(count, rec.getId());
-    ++count;
-  }
-  EXPECT_EQ(5, count);
+  std::string seen;
+  while (in >> rec) seen.append(rec.getData(), rec.getDatalen());
+  EXPECT_EQ(all, seen);
+  EXPECT_EQ(0u, rec.getDatalen());
 }
 
 TEST(StreamReading, EndInsideTheLengthIsTheEndOfInput) {
@@ -153,18 +133,6 @@ TEST(StreamBuffer, SurvivesAFailedReadAfterGrowing) {
   ASSERT_TRUE(next >> rec);  // within the 3000 + 1000 bytes of the failed read
   EXPECT_EQ(grown, rec.getData());
   EXPECT_EQ(4000u, rec.getDatalen());
-}
-
-TEST(StreamBuffer, CleanKeepsTheBuffer) {
-  std::istringstream in(SmallRecord("7"));
-  ProbeRecord rec;
-  ASSERT_TRUE(in >> rec);
-  const char* buffer = rec.getData();
-  rec.getFMapBegin();
-  rec.clean();
-  EXPECT_EQ(0u, rec.getDatalen());
-  EXPECT_EQ(buffer, rec.getData());
-  EXPECT_EQ(rec.getFMapBegin(), rec.getFMapEnd());
 }
 
 TEST(MemoryRecord, CopiesExactlyTheRecordLength) {

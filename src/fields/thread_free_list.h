@@ -3,7 +3,9 @@
 
 #include <cstddef>
 
-#if defined(__has_include)
+// QUILLET_PROFILE_POOLS keeps the pools on under valgrind, for counting
+// instructions with callgrind; never for memcheck runs.
+#if defined(__has_include) && !defined(QUILLET_PROFILE_POOLS)
 #if __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
 #define QUILLET_HAS_VALGRIND_H 1

@@ -48,6 +48,15 @@ std::string DataContent(const std::string& indicators,
   return content;
 }
 
+std::string Bytes(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c == '$') c = kSubfieldDelimiter;
+    if (c == '#') c = kFieldTerminator;
+  }
+  return out;
+}
+
 std::string Patched(std::string record, std::size_t pos, const std::string& bytes) {
   if (pos + bytes.size() > record.size()) throw std::out_of_range("record builder: patch");
   record.replace(pos, bytes.size(), bytes);

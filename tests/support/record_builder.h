@@ -39,6 +39,10 @@ std::string BuildRecord(const std::vector<FieldSpec>& fields, const LeaderSpec& 
 std::string DataContent(const std::string& indicators,
                         const std::vector<std::pair<char, std::string>>& subfields);
 
+// Separators written as printable stand-ins, for short test literals:
+// '$' is the subfield delimiter 0x1F, '#' the field terminator 0x1E.
+std::string Bytes(const std::string& text);
+
 // Replaces bytes of `record` starting at `pos`.
 std::string Patched(std::string record, std::size_t pos, const std::string& bytes);
 
