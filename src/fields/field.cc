@@ -1,4 +1,4 @@
-#include "fields/object_pool.h"
+#include "memory/object_pool.h"
 #include "quillet/quillet.h"
 
 namespace quillet {

@@ -2,6 +2,7 @@
 
 #include "foundations/bytes_to_int.h"
 #include "foundations/errors.h"
+#include "memory/object_pool.h"
 #include "quillet/iso2709.h"
 #include "quillet/quillet.h"
 
@@ -45,9 +46,7 @@ void Record::readFields() {
     } else {
       field.reset(new DataField(data, flen));
     }
-    // end() as the hint: after every equal tag, so that equal tags keep
-    // directory order, and in constant time for a directory in tag order.
-    fields_->emplace_hint(fields_->end(), tag, field.get());
+    InsertField(*fields_, tag, field.get());
     field.release();
 
     pos += kDirectoryEntryLength;

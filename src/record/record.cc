@@ -3,6 +3,7 @@
 
 #include "foundations/bytes_to_int.h"
 #include "foundations/errors.h"
+#include "memory/object_pool.h"
 #include "quillet/iso2709.h"
 #include "quillet/quillet.h"
 
@@ -76,7 +77,7 @@ void Record::clean() {
   length_ = 0;
   id_ = -1;
   for (auto& entry : *fields_) delete entry.second;
-  fields_->clear();
+  RecycleFieldNodes(*fields_);
 }
 
 }  // namespace quillet

@@ -1,8 +1,8 @@
-#include "fields/object_pool.h"
+#include "memory/object_pool.h"
 
 #include <new>
 
-#include "fields/thread_free_list.h"
+#include "memory/thread_free_list.h"
 #include "quillet/quillet.h"
 
 namespace quillet {
@@ -13,11 +13,10 @@ namespace {
 // any block of a class can serve any request of that class.
 template <std::size_t Size, std::size_t Capacity>
 struct BlockTraits {
-  struct Item {
-    alignas(__STDCPP_DEFAULT_NEW_ALIGNMENT__) unsigned char bytes[Size];
-  };
+  using Item = void*;
+  static constexpr std::size_t kSize = Size;
   static constexpr std::size_t kCapacity = Capacity;
-  static void Dispose(Item* block) noexcept { ::operator delete(block); }
+  static void Dispose(void*&& block) noexcept { ::operator delete(block); }
 };
 
 constexpr std::size_t kSubfieldBlock = 16;
@@ -34,11 +33,18 @@ static_assert(alignof(Subfield) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__ &&
               "callers take the aligned operator new, which is not pooled");
 
 struct ListTraits {
-  using Item = std::vector<Subfield*>;
+  using Item = std::vector<Subfield*>*;
   static constexpr std::size_t kCapacity = 512;
-  static void Dispose(Item* list) noexcept { delete list; }
+  static void Dispose(Item&& list) noexcept { delete list; }
 };
 using SubfieldLists = ThreadFreeList<ListTraits>;
+
+struct NodeTraits {
+  using Item = Record::FieldMap::node_type;
+  static constexpr std::size_t kCapacity = 1024;
+  static void Dispose(Item&&) noexcept {}  // the handle frees its node
+};
+using FieldNodes = ThreadFreeList<NodeTraits>;
 
 // A list that grew for an unusually long field is freed rather than kept,
 // so a thread holds at most this much room per kept list.
@@ -46,14 +52,14 @@ constexpr std::size_t kKeptListCapacity = 64;
 
 template <typename Blocks>
 void* Allocate() {
-  if (void* block = Blocks::Take()) return block;
-  return ::operator new(sizeof(typename Blocks::Item));
+  void* block;
+  if (Blocks::Take(block)) return block;
+  return ::operator new(Blocks::Traits::kSize);
 }
 
 template <typename Blocks>
 void Free(void* block) noexcept {
-  auto* item = static_cast<typename Blocks::Item*>(block);
-  if (!Blocks::Keep(item)) Blocks::Traits::Dispose(item);
+  if (!Blocks::Keep(block)) ::operator delete(block);
 }
 
 }  // namespace
@@ -76,7 +82,8 @@ void FreeFieldBlock(void* block, std::size_t size) noexcept {
 }
 
 std::vector<Subfield*>* NewSubfieldList() {
-  if (std::vector<Subfield*>* list = SubfieldLists::Take()) return list;
+  std::vector<Subfield*>* list;
+  if (SubfieldLists::Take(list)) return list;
   return new std::vector<Subfield*>;
 }
 
@@ -84,10 +91,32 @@ void DeleteSubfieldList(std::vector<Subfield*>* list) noexcept {
   if (list->capacity() > kKeptListCapacity || !SubfieldLists::Keep(list)) delete list;
 }
 
+// end() as the hint: after every equal tag, so that equal tags keep
+// directory order, and in constant time for a directory in tag order.
+void InsertField(Record::FieldMap& fields, const FieldTag& tag, Field* field) {
+  Record::FieldMap::node_type node;
+  if (FieldNodes::Take(node)) {
+    node.key() = tag;
+    node.mapped() = field;
+    fields.insert(fields.end(), std::move(node));
+    return;
+  }
+  fields.emplace_hint(fields.end(), tag, field);
+}
+
+void RecycleFieldNodes(Record::FieldMap& fields) noexcept {
+  while (!fields.empty()) {
+    Record::FieldMap::node_type node = fields.extract(fields.begin());
+    if (!FieldNodes::Keep(node)) break;  // the handle frees its node
+  }
+  fields.clear();
+}
+
 void ReleaseThreadPools() noexcept {
   SubfieldBlocks::Drain();
   FieldBlocks::Drain();
   SubfieldLists::Drain();
+  FieldNodes::Drain();
 }
 
 }  // namespace quillet

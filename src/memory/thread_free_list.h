@@ -1,7 +1,10 @@
-#ifndef QUILLET_FIELDS_THREAD_FREE_LIST_H_
-#define QUILLET_FIELDS_THREAD_FREE_LIST_H_
+#ifndef QUILLET_MEMORY_THREAD_FREE_LIST_H_
+#define QUILLET_MEMORY_THREAD_FREE_LIST_H_
 
 #include <cstddef>
+#include <new>
+#include <type_traits>
+#include <utility>
 
 // QUILLET_PROFILE_POOLS keeps the pools on under valgrind, for counting
 // instructions with callgrind; never for memcheck runs.
@@ -38,10 +41,10 @@ inline bool RunningUnderValgrind() {
 
 // A bounded per-thread stack of freed objects of one kind, so that the
 // objects a record makes and frees by the dozen per read skip the general
-// allocator. `Traits` gives the item type, the bound and how an item really
-// goes away:
+// allocator. `Traits` gives the item type (a pointer to a freed block, or a
+// movable handle that owns one), the bound, and how an item really goes away:
 //   struct Traits { using Item = ...; static constexpr std::size_t kCapacity = ...;
-//                   static void Dispose(Item*) noexcept; };
+//                   static void Dispose(Item&& item) noexcept; };
 //
 // Threads: each thread reaches only its own stack, so no lock is taken. An
 // item taken on one thread may be kept on another; it then joins that
@@ -58,14 +61,19 @@ class ThreadFreeList {
   using Traits = TraitsT;
   using Item = typename Traits::Item;
 
-  // A kept item, or null when there is none.
-  static Item* Take() noexcept {
+  // Moves a kept item into `out`; false when there is none.
+  static bool Take(Item& out) noexcept {
     Stack& s = stack_;
-    return s.count != 0 ? s.items[--s.count] : nullptr;
+    if (s.count == 0) return false;
+    Item* slot = s.At(--s.count);
+    out = std::move(*slot);
+    slot->~Item();
+    return true;
   }
 
-  // Keeps `item` for a later Take(); false when the caller must free it.
-  static bool Keep(Item* item) noexcept {
+  // Keeps `item` for a later Take(); false, with `item` untouched, when the
+  // caller must free it.
+  static bool Keep(Item& item) noexcept {
     if (!QUILLET_KEEP_FREED_OBJECTS) return false;
     Stack& s = stack_;
     if (s.count == Traits::kCapacity || s.retired) return false;
@@ -76,19 +84,28 @@ class ThreadFreeList {
       if (s.retired) return false;
       static_cast<void>(&reaper_);  // odr-use constructs it for this thread
     }
-    s.items[s.count++] = item;
+    new (s.At(s.count++)) Item(std::move(item));
     return true;
   }
 
   // Disposes of the calling thread's kept items.
   static void Drain() noexcept {
     Stack& s = stack_;
-    while (s.count != 0) Traits::Dispose(s.items[--s.count]);
+    while (s.count != 0) {
+      Item* slot = s.At(--s.count);
+      Traits::Dispose(std::move(*slot));
+      slot->~Item();
+    }
   }
 
  private:
+  static_assert(std::is_nothrow_move_constructible<Item>::value &&
+                    std::is_nothrow_move_assignable<Item>::value,
+                "items move without throwing");
+
   struct Stack {
-    Item* items[Traits::kCapacity];
+    Item* At(std::size_t i) { return reinterpret_cast<Item*>(slots[i]); }
+    alignas(Item) unsigned char slots[Traits::kCapacity][sizeof(Item)];
     std::size_t count;
     bool registered;
     bool retired;
@@ -111,4 +128,4 @@ thread_local typename ThreadFreeList<Traits>::Reaper ThreadFreeList<Traits>::rea
 
 }  // namespace quillet
 
-#endif  // QUILLET_FIELDS_THREAD_FREE_LIST_H_
+#endif  // QUILLET_MEMORY_THREAD_FREE_LIST_H_
