@@ -10,12 +10,17 @@
 //   floor   read() the file and a pass over the same bytes that touches
 //           what walk touches (lengths, directory entries, every subfield
 //           delimiter) without building any object: the limit for walk
+//   views   quillet::Reader on the path (mapped), then every field and
+//           subfield through the record views, as walk does
+//   views-pipe  the same through a pipe that a thread fills from memory
+//   views-stream  the same through an std::ifstream
 // and two references: read() of the whole file into memory, and read()
 // followed by one libmd MD5 pass over all of it.
 #include <fcntl.h>
 #include <md5.h>
 #include <quillet/iso2709.h>
 #include <quillet/quillet.h>
+#include <quillet/view.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/record_walk.h"
@@ -151,6 +157,64 @@ std::uint64_t FloorPass(const char* data, std::size_t size, std::uint64_t& recor
   return sum;
 }
 
+// Every field and subfield through the views, touching what WalkRecord
+// touches.
+std::uint64_t WalkView(const quillet::RecordView& rec) {
+  std::uint64_t sum = 0;
+  for (const quillet::FieldView& f : rec.fields()) {
+    const std::string_view data = f.data();
+    if (f.isControl()) {
+      sum += data.size() + (data.empty() ? 0 : static_cast<unsigned char>(data.back()));
+      continue;
+    }
+    sum += static_cast<unsigned char>(f.indicator1()) + static_cast<unsigned char>(f.indicator2());
+    for (const quillet::SubfieldView& sf : f.subfields()) {
+      const std::string_view v = sf.value();
+      sum += static_cast<unsigned char>(sf.code()) + v.size() +
+             (v.empty() ? 0 : static_cast<unsigned char>(v.back()));
+    }
+  }
+  return sum;
+}
+
+Result ReadViews(quillet::Reader& reader, const Clock::time_point start) {
+  Result r{0, 0, 0};
+  quillet::RecordView rec;
+  while (reader.next(rec)) {
+    ++r.records;
+    r.check += WalkView(rec);
+  }
+  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return r;
+}
+
+// The file's bytes through a pipe, written by a thread from memory.
+Result ViewsThroughPipe(const std::vector<char>& bytes, std::size_t size) {
+  int fds[2];
+  if (::pipe(fds) != 0) {
+    std::perror("pipe");
+    std::exit(2);
+  }
+  const Clock::time_point start = Clock::now();
+  std::thread writer([&] {
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::write(fds[1], bytes.data() + done, size - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fds[1]);
+  });
+  Result r;
+  {
+    quillet::Reader reader("/dev/fd/" + std::to_string(fds[0]));
+    r = ReadViews(reader, start);
+  }
+  writer.join();
+  ::close(fds[0]);
+  return r;
+}
+
 struct Row {
   const char* name;
   std::function<Result()> run;
@@ -187,6 +251,20 @@ int main(int argc, char** argv) {
          r.check = FloorPass(scratch.data(), n, r.records);
          r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
          return r;
+       }},
+      {"views",
+       [&] {
+         const Clock::time_point start = Clock::now();
+         quillet::Reader reader(path);
+         return ReadViews(reader, start);
+       }},
+      {"views-pipe", [&] { return ViewsThroughPipe(scratch, bytes); }},
+      {"views-stream",
+       [&] {
+         const Clock::time_point start = Clock::now();
+         std::ifstream in(path, std::ios::binary);
+         quillet::Reader reader(in);
+         return ReadViews(reader, start);
        }},
       {"read()",
        [&] {
@@ -248,11 +326,15 @@ int main(int argc, char** argv) {
                 last.records ? last.records / t : records / t, bytes / t / 1e6);
   }
   const double read = medians[0], walk = medians[1], digest = medians[2], floor = medians[4],
-               read_file = medians[5], md5_file = medians[6];
+               views = medians[5], pipe = medians[6], read_file = medians[8],
+               md5_file = medians[9];
   std::printf("\n%-34s %6.2f  (target <= 3)\n", "walk / floor", walk / floor);
   std::printf("%-34s %6.2f  (target <= 1.5)\n", "read / read()", read / read_file);
   std::printf("%-34s %6.2f  (target <= 1.2)\n", "digest / (read() + one md5 pass)",
               digest / md5_file);
   std::printf("%-34s %6.0f  (target >= 900000)\n", "walk records/s", records / walk);
+  std::printf("%-34s %6.2f  (target >= 3)\n", "walk / views", walk / views);
+  std::printf("%-34s %6.2f  (target <= 1.5)\n", "views / floor", views / floor);
+  std::printf("%-34s %6.2f  (target <= 1.3)\n", "views-pipe / views", pipe / views);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/expect_mrc.h"
+#include "support/agreement.h"
 #include "support/record_walk.h"
 
 namespace quillet {
@@ -84,6 +85,34 @@ TEST(Corpus, OnlyMrcExceptionEscapes) {
   std::cout << "[ corpus   ] " << files.size() << " files, " << records << " stream records, "
             << subfields << " subfields, " << errors << " MrcExceptions\n";
   EXPECT_GT(records, 0u);
+}
+
+// Every record the classic interface reads from each file agrees with its
+// view wherever the views find no problem.
+TEST(Corpus, ViewsAgreeWithTheClassicInterface) {
+  const std::vector<fs::path> files = CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "no record corpus at " << QUILLET_CORPUS_DIR;
+  std::size_t compared = 0, skipped = 0;
+  for (const fs::path& path : files) {
+    SCOPED_TRACE(path.string());
+    std::ifstream in(path, std::ios::binary);
+    Record rec;
+    try {
+      while (in >> rec) {
+        bool agrees = false;
+        if (!quillet_test::AgreementApplies(rec, &agrees)) {
+          ++skipped;
+          continue;
+        }
+        ++compared;
+        EXPECT_TRUE(agrees) << "record at " << in.tellg();
+      }
+    } catch (const MrcException&) {
+    }
+  }
+  std::cout << "[ corpus   ] " << compared << " records agree, " << skipped
+            << " with problems or classic errors\n";
+  EXPECT_GT(compared, 0u);
 }
 
 }  // namespace
