@@ -19,6 +19,7 @@
 #include "support/expect_mrc.h"
 #include "support/record_builder.h"
 #include "support/record_walk.h"
+#include "quillet/view.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ thread_local bool t_armed = false;
 thread_local long t_index = 0;
 thread_local long t_first = -1, t_second = -1;
 std::atomic<long> g_live{0};  // allocations not yet freed
+std::atomic<long> g_made{0};  // allocations ever made
 
 void* Allocate(std::size_t n) {
   if (t_armed) {
@@ -38,6 +40,7 @@ void* Allocate(std::size_t n) {
   void* p = std::malloc(n ? n : 1);
   if (!p) throw std::bad_alloc();
   ++g_live;
+  ++g_made;
   return p;
 }
 
@@ -290,6 +293,28 @@ TEST(ThreadPools, RecordsMayBeDestroyedOnAnotherThread) {
   destroyer.join();
   // Every thread has ended, so everything they kept went back.
   EXPECT_EQ(base, g_live);
+}
+
+// Once warm, the reader and its record views allocate nothing per record,
+// from memory or from a stream.
+TEST(RecordViews, AllocateNothingPerRecordOnceWarm) {
+  std::string bytes;
+  for (int i = 0; i < 200; ++i) bytes += Records();
+  std::istringstream in(bytes);
+  Reader from_memory(bytes.data(), bytes.size());
+  Reader from_stream(in);
+  for (Reader* reader : {&from_memory, &from_stream}) {
+    RecordView rec;
+    long made = 0;
+    for (int n = 0; reader->next(rec); ++n) {
+      for (const FieldView& f : rec.fields()) {
+        for (const SubfieldView& s : f.subfields()) static_cast<void>(s.value());
+      }
+      static_cast<void>(rec.problems());
+      if (n == 40) made = g_made;  // ten times round the four test records
+    }
+    EXPECT_EQ(made, g_made);
+  }
 }
 
 }  // namespace

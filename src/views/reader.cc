@@ -183,7 +183,9 @@ void Reader::Impl::ReadMore(std::uint64_t keep, std::size_t wanted) {
   }
   const std::size_t needed = std::max(window_size_ + chunk, wanted);
   if (capacity_ < needed) {
-    const std::size_t capacity = std::max(needed, 2 * capacity_);
+    // Room for a chunk beside a partly read record from the start, so a
+    // warm reader never grows its buffer for ordinary records.
+    const std::size_t capacity = std::max({needed, 2 * capacity_, 2 * chunk});
     std::unique_ptr<char[]> bigger(new char[capacity]);
     if (window_size_) std::memcpy(bigger.get(), window_, window_size_);
     buffer_ = std::move(bigger);
@@ -254,7 +256,8 @@ bool Reader::Impl::Frame(std::uint64_t start, std::uint64_t* end, RecordView& re
     } else {
       *end = at_length;
       if (*At(at_length - 1) != kRecordTerminator) {
-        RecordParser::AddProblem(rec, MakeProblem(Problem::Kind::kMissingRecordTerminator, start));
+        RecordParser::AddProblem(
+            rec, MakeProblem(Problem::Kind::kMissingRecordTerminator, at_length - 1));
       }
     }
     return true;

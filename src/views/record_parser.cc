@@ -1,6 +1,5 @@
 #include "views/record_parser.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -67,10 +66,13 @@ class RecordParse {
     fields_.reserve(entries_);
     if (ByDirectory()) return;
     fields_.clear();
-    if (size_ > kMaxRecordLength || Segments() == entries_) {
+    if (size_ > kMaxRecordLength) {
+      BySplitting();  // positions past 99,999 cannot be stated: no entry is to blame
+    } else if (Segments() == entries_) {
+      ByGoodEntries(false);  // says which entries are wrong
       BySplitting();
     } else {
-      ByGoodEntries();
+      ByGoodEntries(true);
     }
   }
 
@@ -169,8 +171,8 @@ class RecordParse {
     }
   }
 
-  // Every readable field by its entry; the others reported.
-  void ByGoodEntries() {
+  // Every readable field by its entry (when `add`); the others reported.
+  void ByGoodEntries(bool add) {
     for (std::size_t i = 0; i < entries_; ++i) {
       const char* tag = Entry(i);
       const std::int32_t entry = static_cast<std::int32_t>(i);
@@ -190,7 +192,7 @@ class RecordParse {
       } else {
         --length;  // the terminator
       }
-      Add(tag, start, start + length);
+      if (add) Add(tag, start, start + length);
     }
   }
 
@@ -273,12 +275,18 @@ class ContentCheck {
 void RecordParser::CheckContent(const RecordView& rec) {
   if (rec.content_checked_) return;
   rec.content_checked_ = true;
-  const std::size_t framing = rec.problems_.size();
   ContentCheck check(rec.data_, rec.size_, rec.offset_, rec.problems_);
   for (const FieldView& f : rec.fields_) check.Field(f);
-  if (rec.problems_.size() != framing) {
-    std::stable_sort(rec.problems_.begin(), rec.problems_.end(),
-                     [](const Problem& a, const Problem& b) { return a.offset < b.offset; });
+  // Framing, directory and content problems were found in that order; they
+  // are listed in the input's.
+  // An insertion sort: the lists are short, and std::stable_sort would
+  // allocate a buffer.
+  std::vector<Problem>& list = rec.problems_;
+  for (std::size_t i = 1; i < list.size(); ++i) {
+    const Problem p = list[i];
+    std::size_t j = i;
+    for (; j > 0 && list[j - 1].offset > p.offset; --j) list[j] = list[j - 1];
+    list[j] = p;
   }
 }
 
