@@ -116,11 +116,15 @@ int main(int argc, char** argv) {
   for (const std::string& b : broken) streams.push_back(valid[0] + b + valid[3]);
   streams.push_back(valid[0] + "\r\n\x1A" + valid[1] + std::string("\0 \n", 3));
 
-  for (const char* target : {"record", "stream", "dump"}) fs::create_directories(out / target);
+  for (const char* target : {"record", "stream", "dump", "agreement"}) {
+    fs::create_directories(out / target);
+  }
   int n = 0;
   for (const std::string& s : singles) Write(out / "record", n, s);
   for (const std::string& s : singles) Write(out / "stream", n, s);
   for (const std::string& s : streams) Write(out / "stream", n, s);
+  for (const std::string& s : singles) Write(out / "agreement", n, s);
+  for (const std::string& s : streams) Write(out / "agreement", n, s);
   // The dump target's first byte picks mode, format and selection.
   for (unsigned char choice : {0x00, 0x01, 0x02, 0x03, 0x04, 0x08, 0x20, 0x44, 0x88, 0xE3}) {
     for (const std::string& s : streams)

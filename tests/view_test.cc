@@ -16,6 +16,7 @@
 
 #include "support/expect_mrc.h"
 #include "support/record_builder.h"
+#include "support/view_summary.h"
 
 namespace quillet {
 namespace {
@@ -27,23 +28,7 @@ using quillet_test::EntryPos;
 using quillet_test::ExactBuffer;
 using quillet_test::Patched;
 
-// Everything a reader gives, one line per record: offset, length, 001 and
-// each problem described with its offset; then the reader's own problems.
-std::string Summary(Reader& reader) {
-  std::ostringstream out;
-  RecordView rec;
-  while (reader.next(rec)) {
-    out << '@' << rec.offset() << '+' << rec.bytes().size() << ' ' << rec.controlNumber();
-    for (const Problem& p : rec.problems()) out << " [" << p.describe() << " @" << p.offset << ']';
-    out << " $";
-    for (const FieldView& f : rec.fields()) {
-      for (const SubfieldView& s : f.subfields()) out.put(s.code() > ' ' ? s.code() : '?');
-    }
-    out << '\n';
-  }
-  for (const Problem& p : reader.problems()) out << "reader [" << p.describe() << " @" << p.offset << "]\n";
-  return out.str();
-}
+using quillet_test::Summary;
 
 std::string SummaryOf(const std::string& bytes, Reader::Options options = {}) {
   const ExactBuffer exact(bytes);

@@ -73,11 +73,11 @@ inline std::vector<FieldImage> ClassicImages(quillet::Record& rec) {
     it->first.ToAscii(tag);
     if (it->second->isControl()) {
       auto* cf = static_cast<const quillet::ControlField*>(it->second);
-      out.push_back({tag, true, std::string(cf->getData(), cf->getDatalen()), {}});
+      out.push_back({std::string(tag, 3), true, std::string(cf->getData(), cf->getDatalen()), {}});
       continue;
     }
     auto* df = static_cast<quillet::DataField*>(it->second);
-    FieldImage image{tag, false, std::string{df->getInd1(), df->getInd2()}, {}};
+    FieldImage image{std::string(tag, 3), false, std::string{df->getInd1(), df->getInd2()}, {}};
     for (auto s = df->getSFListBegin(); s != df->getSFListEnd(); ++s) {
       image.subfields.emplace_back((*s)->getCode(), std::string((*s)->getData(), (*s)->getDatalen()));
     }
