@@ -121,7 +121,8 @@ class RecordParse {
   }
 
   void Add(const char* tag, std::size_t from, std::size_t to) {
-    fields_.emplace_back(tag, std::string_view(p_ + from, to - from), indicators_, code_length_);
+    fields_.push_back(RecordParser::MakeField(tag, std::string_view(p_ + from, to - from),
+                                              indicators_, code_length_));
   }
 
   // The common case: every entry names a field inside the data that ends
@@ -129,7 +130,8 @@ class RecordParse {
   bool ByDirectory() {
     for (std::size_t i = 0; i < entries_; ++i) {
       std::size_t start = 0, length = 0;
-      if (!Decode(i, &start, &length) || length == 0 || start >= data_end_ ||
+      if (Entry(i)[0] == kFieldTerminator || !Decode(i, &start, &length) || length == 0 ||
+          start >= data_end_ ||
           length > data_end_ - start || p_[start + length - 1] != kFieldTerminator) {
         return false;
       }
@@ -177,10 +179,14 @@ class RecordParse {
       const char* tag = Entry(i);
       const std::int32_t entry = static_cast<std::int32_t>(i);
       std::size_t start = 0, length = 0;
-      if (!Decode(i, &start, &length)) {
+      // A terminator where an entry starts ends the directory for readers
+      // that look for it there rather than at the base address.
+      const bool early_end = tag[0] == kFieldTerminator;
+      const bool decoded = Decode(i, &start, &length);
+      if (early_end || !decoded) {
         Report(Problem::Kind::kBadDirectoryEntry, kLeaderLength + i * kDirectoryEntryLength,
                entry, tag);
-        continue;
+        if (!decoded) continue;
       }
       if (start > data_end_ || length > data_end_ - start) {
         Report(Problem::Kind::kFieldOutOfRecord, kLeaderLength + i * kDirectoryEntryLength, entry,

@@ -38,6 +38,11 @@ struct RecordParser {
   static void CheckContent(const RecordView& rec);
 
   static void AddProblem(RecordView& rec, const Problem& p) { rec.problems_.push_back(p); }
+
+  static FieldView MakeField(const char* tag, std::string_view data, unsigned indicator_count,
+                             unsigned code_length) {
+    return FieldView(tag, data, indicator_count, code_length);
+  }
 };
 
 }  // namespace quillet
