@@ -1,5 +1,5 @@
-// quillet-dump's reading of a file region and of a stream, in every mode
-// and format; the first byte chooses the options.
+// quillet-dump's reading and formatting, in every mode and format, from
+// memory and from a stream; the first byte chooses the options.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +20,11 @@ class NullBuffer : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
+class NullOutput : public quillet_dump::Output {
+ public:
+  void Write(const char*, std::size_t) override {}
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -31,19 +36,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quillet_dump::Options options;
   options.mode = static_cast<quillet_dump::Mode>(choice & 3);
   options.format = static_cast<quillet_dump::Format>((choice >> 2) % 3);
-  if (choice & 0x20) options.tags = {"245", "001", "650"};
+  if (choice & 0x10) options.strict = true;
+  if (choice & 0x20) options.filter.patterns = {"245", "00X", "6.."};
   if (choice & 0x40) options.offset = 1;
   if (choice & 0x80) options.limit = 2;
 
   NullBuffer null;
-  std::ostream out(&null), err(&null);
+  std::ostream err(&null);
+  NullOutput out;
   quillet_dump::Dumper dumper(options, out, err);
-  // An exact copy, so that reading past the region is an overflow.
+  // An exact copy, so that reading past the input is an overflow.
   std::unique_ptr<char[]> exact(new char[size]);
   if (size) std::memcpy(exact.get(), data, size);
-  dumper.DumpMemory("fuzz", exact.get(), size);
+  quillet::Reader from_memory(exact.get(), size);
+  dumper.Dump("fuzz", from_memory);
 
   std::istringstream in(std::string(exact.get(), size));
-  dumper.DumpStream("<stdin>", in);
+  quillet::Reader from_stream(in);
+  dumper.Dump("<stdin>", from_stream);
   return 0;
 }

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# quillet-dump as users run it: every format on the sample against the
-# reviewed expected output, the modes, stdin, exit codes, and --check over
-# the real corpus when it is there.
+# quillet-dump as users run it: every format against reviewed expected
+# output (the sample, and records in file order with empty subfields,
+# escapes and repairs), the same bytes through a file, stdin and a FIFO,
+# write errors, option errors, inputs that are not ISO 2709, and every real
+# file when the corpus is there.
+#   dump_cli_test.sh QUILLET_DUMP SOURCE_DIR MAKE_DUMP_FIXTURE [CORPUS_DIR]
 set -uo pipefail
 dump=$1
 root=$2
-corpus=${3:-}
+make_fixture=$3
+corpus=${4:-}
 cd "$root" || exit 1
 golden=tests/golden
 sample=examples/sample.mrc
@@ -16,80 +20,144 @@ passes=0
 
 pass() { passes=$((passes + 1)); }
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { if eval "$2"; then pass; else fail "$1"; fi; }
 
-# expect_status WANT NAME -- COMMAND...: runs the command, compares its status.
-expect_status() {
+# run WANT NAME COMMAND...: runs the command (stdout to $work/out, stderr to
+# $work/err) and compares its exit status.
+run() {
   local want=$1 name=$2
-  shift 3
+  shift 2
   "$@" >"$work/out" 2>"$work/err"
   local got=$?
-  if [ "$got" -eq "$want" ]; then pass; else fail "$name: exit $got, expected $want"; cat "$work/err"; fi
+  if [ "$got" -eq "$want" ]; then pass; else fail "$name: exit $got, expected $want"; head -5 "$work/err"; fi
 }
 
 same() {  # same NAME EXPECTED-FILE ACTUAL-FILE
   if cmp -s "$2" "$3"; then pass; else fail "$1 differs"; diff "$2" "$3" | head -20; fi
 }
 
-expect_status 0 "mrk" -- "$dump" "$sample"
+# The sample: mrk is the text it was built from.
+run 0 "mrk" "$dump" "$sample"
 same "mrk output" examples/sample.mrk "$work/out"
-expect_status 0 "line" -- "$dump" --format line "$sample"
+run 0 "line" "$dump" --format line "$sample"
 same "line output" "$golden/sample.line" "$work/out"
-expect_status 0 "json" -- "$dump" --format json "$sample"
+run 0 "json" "$dump" --format json "$sample"
 same "json output" "$golden/sample.jsonl" "$work/out"
-expect_status 0 "index" -- "$dump" --index "$sample"
+run 0 "index" "$dump" --index "$sample"
 same "index output" "$golden/sample.index" "$work/out"
-expect_status 1 "check" -- "$dump" --check "$sample"
-same "check report" "$golden/sample.check" "$work/err"
+run 0 "check" "$dump" --check "$sample"
+same "check summary" "$golden/sample.check" "$work/err"
+# The last sample record has no 001: a problem only for the classic interface.
+run 1 "strict" "$dump" --check --strict "$sample"
+check "strict report" 'grep -q "record 12 at byte 8101: classic interface: Missing field 001" "$work/err"'
 
-# The index names bytes that dd can cut out and md5sum can check.
-line=$(sed -n 5p "$golden/sample.index")
-IFS=$'\t' read -r _ offset length _ md5 <<<"$line"
+# The index names bytes that dd cuts out and md5sum checks.
+IFS=$'\t' read -r _ offset length _ md5 < <(sed -n 5p "$golden/sample.index")
 cut=$(dd if="$sample" bs=1 skip="$offset" count="$length" 2>/dev/null | md5sum | cut -d' ' -f1)
-[ "$cut" = "$md5" ] && pass || fail "index offset/length do not cut out the record"
+check "index offset/length cut out the record" '[ "$cut" = "$md5" ]'
 
-# Counts, several files, stdin.
-expect_status 0 "count" -- "$dump" --count "$sample" "$sample"
+# Records in directory order, empty subfields, escapes, repairs.
+"$make_fixture" "$work/edge.mrc" || fail "make_dump_fixture"
+for format in mrk line json; do
+  ext=$format
+  [ "$format" = json ] && ext=jsonl
+  run 1 "edge $format" "$dump" --format "$format" "$work/edge.mrc"
+  same "edge $format output" "$golden/edge.$ext" "$work/out"
+done
+run 1 "edge index" "$dump" --index "$work/edge.mrc"
+same "edge index output" "$golden/edge.index" "$work/out"
+(cd "$work" && "$dump" --check edge.mrc 2>"$work/check" >/dev/null)
+same "edge check report" "$golden/edge.check" "$work/check"
+run 1 "quiet" "$dump" --check --quiet "$work/edge.mrc"
+check "quiet says nothing" '[ ! -s "$work/err" ]'
+
+# The same bytes from a file, from stdin and through a FIFO: the same
+# output, problems and exit code.
+for args in "--format json" "--check" "--index"; do
+  run 1 "file $args" "$dump" $args "$work/edge.mrc"
+  sed "s#$work/edge.mrc#INPUT#" "$work/out" >"$work/file.out"; sed "s#$work/edge.mrc#INPUT#" "$work/err" >"$work/file.err"
+  run 1 "stdin $args" sh -c "\"$dump\" $args - <\"$work/edge.mrc\""
+  sed "s#^-:#INPUT:#" "$work/out" >"$work/stdin.out"; sed "s#^-:#INPUT:#" "$work/err" >"$work/stdin.err"
+  same "stdin output ($args)" "$work/file.out" "$work/stdin.out"
+  same "stdin problems ($args)" "$work/file.err" "$work/stdin.err"
+  rm -f "$work/fifo"; mkfifo "$work/fifo"
+  cat "$work/edge.mrc" >"$work/fifo" &
+  run 1 "fifo $args" "$dump" $args "$work/fifo"
+  wait
+  sed "s#$work/fifo#INPUT#" "$work/out" >"$work/fifo.out"; sed "s#$work/fifo#INPUT#" "$work/err" >"$work/fifo.err"
+  same "fifo output ($args)" "$work/file.out" "$work/fifo.out"
+  same "fifo problems ($args)" "$work/file.err" "$work/fifo.err"
+done
+
+# Counting honours --offset and --limit as printing does.
+run 0 "count" "$dump" --count "$sample" "$sample"
 printf '12 %s\n12 %s\n24 total\n' "$sample" "$sample" >"$work/want"
 same "count output" "$work/want" "$work/out"
-expect_status 0 "stdin" -- sh -c "\"$dump\" --format line <\"$sample\""
-same "stdin output" "$golden/sample.line" "$work/out"
-expect_status 0 "stdin dash" -- sh -c "cat \"$sample\" | \"$dump\" --count -"
-[ "$(cat "$work/out")" = "12 -" ] && pass || fail "stdin count: $(cat "$work/out")"
+for sel in "--offset 5:7" "--offset 5 --limit 3:3" "--limit 3:3" "--offset 20:0"; do
+  run 0 "count ${sel%:*}" "$dump" --count ${sel%:*} "$sample"
+  check "count ${sel%:*} is ${sel#*:}" '[ "$(cut -d" " -f1 "$work/out")" = "${sel#*:}" ]'
+done
+run 0 "offset/limit" "$dump" --index --offset 3 --limit 2 "$sample"
+check "offset/limit picks records 4 and 5" '[ "$(cut -f1 "$work/out" | tr "\n" " ")" = "4 5 " ]'
+run 0 "several files" "$dump" --index --limit 1 "$sample" "$sample"
+check "index file column" '[ "$(cut -f1,2 "$work/out" | tr "\t\n" ": ")" = "$sample:1 $sample:1 " ]'
 
-# Selection.
-expect_status 0 "offset/limit" -- "$dump" --index --offset 3 --limit 2 "$sample"
-[ "$(cut -f1 "$work/out" | tr '\n' ' ')" = "4 5 " ] && pass || fail "offset/limit picked $(cut -f1 "$work/out")"
-expect_status 0 "tag" -- "$dump" --format line --tag 245 -t 001 --limit 1 "$sample"
-[ "$(sed -n 2,3p "$work/out" | cut -c1-3 | tr '\n' ' ')" = "001 245 " ] && pass || fail "tag selection"
+# Tag patterns.
+run 1 "tag pattern" "$dump" --format line --tag 6XX --tag 001 "$work/edge.mrc"
+check "6XX keeps directory order" '[ "$(sed -n 2,4p "$work/out" | cut -c1-3 | tr "\n" " ")" = "001 650 630 " ]'
+run 2 "tag that matches nothing" "$dump" --tag 24 "$sample"
+check "tag message" 'grep -q "can match no tag" "$work/err"'
 
-# A bad length in the middle of a file: reported, later records still read.
-{ head -c 917 "$sample"; printf '00x17'; tail -c +923 "$sample" | head -c 880; tail -c +1803 "$sample"; } >"$work/broken.mrc"
-expect_status 1 "broken file" -- "$dump" --check "$work/broken.mrc"
-grep -q "^$work/broken.mrc: record 2 at byte 917: BytesToInt Error$" "$work/err" && pass || fail "broken report: $(cat "$work/err")"
-[ "$(tail -1 "$work/err")" = "quillet-dump: 11 records read, 2 with errors, 885 bytes skipped" ] && pass || fail "broken summary: $(tail -1 "$work/err")"
-expect_status 1 "broken file printed" -- "$dump" --format line --tag 001 "$work/broken.mrc"
-[ "$(grep -c '^001 ' "$work/out")" = 10 ] && pass || fail "records after the bad length not printed"
+# Write errors end the run with a message and exit 2.
+if [ -w /dev/full ]; then
+  "$dump" "$sample" >/dev/full 2>"$work/err"
+  check "/dev/full exits 2" '[ $? -eq 2 ]'
+  check "/dev/full message" 'grep -q "cannot write output" "$work/err"'
+fi
+big=$work/big.mrc
+for _ in $(seq 200); do cat "$sample"; done >"$big"
+status=$( (trap '' PIPE; "$dump" "$big" 2>"$work/err"; echo $? >"$work/status") | head -1 >/dev/null; cat "$work/status")
+check "closed pipe with SIGPIPE ignored exits 2" '[ "$status" = 2 ] && grep -q "cannot write output" "$work/err"'
 
-# Usage errors and unreadable files.
-expect_status 2 "unknown option" -- "$dump" --frobnicate "$sample"
-expect_status 2 "bad format" -- "$dump" --format xml "$sample"
-expect_status 2 "bad tag" -- "$dump" --tag 24 "$sample"
-expect_status 2 "two modes" -- "$dump" --count --check "$sample"
-expect_status 2 "missing file" -- "$dump" "$work/does-not-exist.mrc"
-grep -q "cannot open $work/does-not-exist.mrc: No such file or directory" "$work/err" && pass || fail "missing file message"
-expect_status 0 "help" -- "$dump" --help
-expect_status 0 "version" -- "$dump" --version
-grep -q "^quillet-dump [0-9]" "$work/out" && pass || fail "version text"
+# Inputs that are not ISO 2709 are named, not parsed.
+printf '<?xml version="1.0"?>\n<collection/>\n' >"$work/x.xml"
+printf '=LDR  00000nam a2200000 a 4500\n' >"$work/x.mrk"
+printf '{"leader": "x"}\n' >"$work/x.json"
+gzip -c "$sample" >"$work/x.gz"
+for kind in "x.xml:MARCXML" "x.mrk:mnemonic" "x.json:JSON" "x.gz:gzip"; do
+  run 2 "${kind%:*}" "$dump" --count "$work/${kind%:*}"
+  check "${kind%:*} is called ${kind#*:}" 'grep -q "looks like ${kind#*:}" "$work/err"'
+done
 
-# Every real file: reported or clean, never a crash.
+# Usage errors, unreadable input.
+run 2 "unknown option" "$dump" --frobnicate "$sample"
+run 2 "bad format" "$dump" --format yaml "$sample"
+run 2 "two modes" "$dump" --count --check "$sample"
+run 2 "limit not a number" "$dump" --limit 3x "$sample"
+check "limit message" 'grep -qx "quillet-dump: --limit must be a whole number from 0" "$work/err"'
+run 2 "limit past 2^64" "$dump" --limit 18446744073709551616 "$sample"
+run 0 "limit 2^64 - 1" "$dump" --count --limit 18446744073709551615 "$sample"
+run 2 "missing file" "$dump" "$work/does-not-exist.mrc"
+check "missing file message" 'grep -q "cannot open $work/does-not-exist.mrc: No such file or directory" "$work/err"'
+run 2 "stdin is a directory" sh -c "\"$dump\" --count - <\"$work\""
+run 2 "stdin closed" sh -c "\"$dump\" --count - <&-"
+run 0 "help" "$dump" --help
+run 0 "version" "$dump" --version
+check "version text" 'grep -q "^quillet-dump [0-9]" "$work/out"'
+
+# Every real file: clean or reported, never worse; the same from stdin.
 if [ -n "$corpus" ] && [ -d "$corpus" ]; then
   while IFS= read -r -d '' f; do
-    "$dump" --check "$f" >/dev/null 2>"$work/err"
+    "$dump" --format json "$f" >"$work/out" 2>"$work/err"
     status=$?
-    if [ "$status" -gt 1 ]; then fail "--check $f exited $status"; tail -3 "$work/err"; else pass; fi
+    if [ "$status" -gt 1 ] && ! grep -q "looks like" "$work/err"; then
+      fail "$f exited $status"; tail -3 "$work/err"; continue
+    fi
+    "$dump" --format json - <"$f" >"$work/out2" 2>/dev/null
+    if [ $? -ne "$status" ] || ! cmp -s "$work/out" "$work/out2"; then fail "$f differs on stdin"; else pass; fi
   done < <(find "$corpus" -type f ! -name '*.md' ! -name '*.tsv' -print0)
 else
-  echo "no corpus folder: the real-file check is skipped"
+  echo "no corpus folder: the real-file checks are skipped"
 fi
 
 echo "$passes passed, $failures failed"

@@ -58,6 +58,12 @@ QUILLET_EXPORT bool tagMatches(std::string_view pattern, std::string_view tag) n
 /// match a tag.
 QUILLET_EXPORT bool isTagPattern(std::string_view pattern) noexcept;
 
+/// Why input that starts with `head` (its first bytes; 64 are plenty) is not
+/// ISO 2709, in words for the user: "this looks like MARCXML (it starts with
+/// <?xml), not ISO 2709 (binary MARC) records". Empty when it may be ISO
+/// 2709. Recognises MARCXML, mnemonic text (=LDR), JSON and gzip data.
+QUILLET_EXPORT std::string nonIso2709Reason(std::string_view head);
+
 /// One repair or damage the reader found, on the record it concerns.
 ///
 /// A plain value: copy it freely. Offsets are counted in the input's bytes
@@ -425,6 +431,8 @@ class QUILLET_EXPORT RecordView {
   std::string_view leader() const;
   /// The content of the first 001, or an empty view when there is none.
   std::string_view controlNumber() const;
+  /// Writes the MD5 digest of bytes() to `digest`.
+  void md5(unsigned char digest[16]) const;
 
   /// Every field, in directory order.
   Span<FieldView> fields() const {
@@ -502,6 +510,13 @@ class QUILLET_EXPORT Reader {
   /// Problems that belong to no record: junk after the last record, a read
   /// error, strict mode's unusable length.
   Span<Problem> problems() const;
+  /// The system's words for a read error (Problem::Kind::kReadError), or
+  /// empty.
+  const std::string& readError() const;
+  /// The first `n` bytes of the input (fewer when it is shorter), read
+  /// ahead without being consumed: for telling what kind of input it is
+  /// before the first next(). Valid until next().
+  std::string_view head(std::size_t n);
   /// The number of input bytes framed so far.
   std::uint64_t position() const;
 

@@ -1,6 +1,7 @@
 #include <cstring>
 #include <string>
 
+#include "md5/md5_digest.h"
 #include "quillet/iso2709.h"
 #include "quillet/view.h"
 #include "views/record_parser.h"
@@ -18,6 +19,33 @@ bool tagMatches(std::string_view pattern, std::string_view tag) noexcept {
     if (p != tag[i] && p != 'X' && p != 'x' && p != '.') return false;
   }
   return true;
+}
+
+std::string nonIso2709Reason(std::string_view head) {
+  // A byte order mark and white space may come before text formats.
+  if (head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
+  if (head.size() >= 2 && head[0] == '\x1F' && head[1] == '\x8B') {
+    return "this looks like gzip-compressed data, not ISO 2709 (binary MARC) records; "
+           "decompress it first";
+  }
+  while (!head.empty() && (head[0] == ' ' || head[0] == '\t' || head[0] == '\r' || head[0] == '\n')) {
+    head.remove_prefix(1);
+  }
+  auto starts = [&](std::string_view prefix) { return head.substr(0, prefix.size()) == prefix; };
+  const char* kind = nullptr;
+  std::string_view prefix;
+  for (std::string_view xml : {"<?xml", "<collection", "<record", "<marc:"}) {
+    if (starts(xml)) {
+      kind = "MARCXML";
+      prefix = xml;
+    }
+  }
+  if (starts("=LDR")) kind = "mnemonic MARC text (.mrk)", prefix = "=LDR";
+  if (starts("{")) kind = "JSON", prefix = "{";
+  if (starts("[")) kind = "JSON", prefix = "[";
+  if (kind == nullptr) return std::string();
+  return "this looks like " + std::string(kind) + " (it starts with " + std::string(prefix) +
+         "), not ISO 2709 (binary MARC) records";
 }
 
 // Fields ---------------------------------------------------------------
@@ -46,6 +74,8 @@ std::string_view RecordView::controlNumber() const {
   const FieldView* f = field("001");
   return f ? f->data() : std::string_view();
 }
+
+void RecordView::md5(unsigned char digest[16]) const { Md5Digest(data_, size_, digest); }
 
 const FieldView* RecordView::field(std::string_view pattern) const {
   for (const FieldView& f : fields_) {

@@ -126,6 +126,12 @@ class Reader::Impl {
     return Span<Problem>(problems_.data(), problems_.data() + problems_.size());
   }
   std::uint64_t Position() const { return position_; }
+  const std::string& ReadError() const { return read_error_; }
+  std::string_view Head(std::size_t n) {
+    Fill(position_ + n, position_);
+    const std::uint64_t end = std::min<std::uint64_t>(WindowEnd(), position_ + n);
+    return std::string_view(At(position_), static_cast<std::size_t>(end - position_));
+  }
 
  private:
   const char* At(std::uint64_t at) const { return window_ + (at - window_offset_); }
@@ -366,5 +372,7 @@ Reader& Reader::operator=(Reader&& other) noexcept = default;
 bool Reader::next(RecordView& rec) { return impl_->Next(rec); }
 Span<Problem> Reader::problems() const { return impl_->Problems(); }
 std::uint64_t Reader::position() const { return impl_->Position(); }
+const std::string& Reader::readError() const { return impl_->ReadError(); }
+std::string_view Reader::head(std::size_t n) { return impl_->Head(n); }
 
 }  // namespace quillet

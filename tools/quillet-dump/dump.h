@@ -1,11 +1,14 @@
 #ifndef QUILLET_TOOLS_DUMP_DUMP_H_
 #define QUILLET_TOOLS_DUMP_DUMP_H_
 
+#include <quillet/view.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,58 +23,72 @@ struct Options {
   Format format = Format::kMrk;
   std::uint64_t offset = 0;  // records skipped first
   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
-  std::vector<std::string> tags;  // three bytes each; empty: every field
+  TagFilter filter;
+  bool strict = false;         // also the classic interface's full verdict
+  bool quiet = false;          // no problem reports; the exit code stays
+  bool file_column = false;    // --index: the file name first (several files)
 };
 
 struct Stats {
-  std::uint64_t records = 0;        // records the library accepted
-  std::uint64_t bad_records = 0;    // records with at least one reported problem
-  std::uint64_t bytes_skipped = 0;  // filler between records and bytes lost to damage
+  std::uint64_t records = 0;        // records framed and selected
+  std::uint64_t bad_records = 0;    // of them, those with a reported problem
+  std::uint64_t bytes_skipped = 0;  // junk between and after records
+  std::uint64_t stray_problems = 0; // problems after the last record (junk, strict mode)
+  bool read_error = false;
   Stats& operator+=(const Stats& o);
 };
 
-// Called now and then with the bytes consumed and records seen so far.
+// Where records go. Write errors end the run: Write() throws WriteError.
+class Output {
+ public:
+  virtual ~Output() = default;
+  virtual void Write(const char* data, std::size_t size) = 0;
+};
+
+class WriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Called now and then with the input bytes framed and records seen so far.
 using ProgressFn = std::function<void(std::uint64_t bytes_done, std::uint64_t records)>;
 
-// Reads record files and writes what the options ask for: records to `out`,
-// one line per problem to `err` ("NAME: record N at byte O: MESSAGE").
+// Reads records through a quillet::Reader and writes what the options ask
+// for: records to `out`, one line per problem to `err`
+// ("NAME: record N at byte O: MESSAGE", O the offset of the damage).
 // Holds no state between inputs beyond its options; one thread at a time.
 class Dumper {
  public:
-  Dumper(Options options, std::ostream& out, std::ostream& err);
+  Dumper(Options options, Output& out, std::ostream& err);
 
-  // A whole file in memory. A bad record length does not end the input:
-  // the scan resumes after the next record terminator (0x1D). Line feeds,
-  // carriage returns, NULs, blanks and 0x1A between records are skipped.
-  Stats DumpMemory(const std::string& name, const char* data, std::size_t size,
-                   const ProgressFn& progress = nullptr);
+  // Every record of `reader`, which reads the input called `name`.
+  Stats Dump(const std::string& name, quillet::Reader& reader,
+             const ProgressFn& progress = nullptr);
 
+  // Writes what is buffered.
+  void Flush();
   // When a progress line is on the terminal, reports first erase it.
   void set_erase_line_before_reports(bool erase) { erase_line_ = erase; }
 
-  // A stream read record by record; a bad record length ends it.
-  Stats DumpStream(const std::string& name, std::istream& in);
-
  private:
-  struct Position;
-  bool Selected(std::uint64_t ordinal) const;
-  bool Done(std::uint64_t ordinal) const;
   // Does what the mode asks with one record; true when it had a problem.
-  bool Process(quillet::Record& rec, const Position& at);
-  void Report(const Position& at, const std::string& message);
-  void Flush();
+  bool Process(const std::string& name, std::uint64_t ordinal, const quillet::RecordView& rec);
+  void Report(const std::string& name, std::uint64_t ordinal, std::uint64_t offset,
+              const std::string& message);
+  void AppendIndex(const std::string& name, std::uint64_t ordinal,
+                   const quillet::RecordView& rec);
 
   Options options_;
-  std::ostream& out_;
+  Output& out_;
   std::ostream& err_;
   std::string buffer_;  // output waiting to be written
   bool erase_line_ = false;
 };
 
-// True for the bytes that may stand between records without being an error.
-inline bool IsFiller(char c) {
-  return c == '\n' || c == '\r' || c == '\0' || c == ' ' || c == '\x1A';
-}
+// The classic interface's verdict on one record's bytes: its first
+// exception, from reading the record, its directory, subfields or control
+// number; empty when it reads them all.
+std::string ClassicVerdict(const quillet::RecordView& rec);
 
 }  // namespace quillet_dump
 

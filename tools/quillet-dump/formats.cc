@@ -1,75 +1,69 @@
 #include "formats.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 namespace quillet_dump {
 
 namespace {
 
-using quillet::ControlField;
-using quillet::DataField;
-using quillet::Field;
-using quillet::FieldTag;
-using quillet::MrcException;
-using quillet::Record;
+using quillet::FieldView;
+using quillet::RecordView;
+using quillet::SubfieldView;
 
-using SelectedFields = std::vector<std::pair<FieldTag, Field*>>;
+constexpr char kHex[] = "0123456789ABCDEF";
 
-void CollectFields(Record& rec, const std::vector<std::string>& tags, SelectedFields& out) {
-  out.clear();
-  if (tags.empty()) {
-    for (auto it = rec.getFMapBegin(), end = rec.getFMapEnd(); it != end; ++it) {
-      out.emplace_back(it->first, it->second);
-    }
-    return;
-  }
-  for (const std::string& tag : tags) {
-    const auto range = rec.getFieldRange(tag.c_str());
-    for (auto it = range.first; it != range.second; ++it) out.emplace_back(it->first, it->second);
-  }
-}
-
-std::string TagText(const FieldTag& tag) {
-  char text[4];
-  return std::string(tag.ToAscii(text), 3);
-}
-
-// Blank written as a backslash, as the mnemonic format does.
-void AppendMnemonicBlanks(const char* data, std::size_t size, std::string& out) {
-  for (std::size_t i = 0; i < size; ++i) out += data[i] == ' ' ? '\\' : data[i];
-}
-
-void AppendMnemonicSubfieldData(const char* data, std::size_t size, std::string& out) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == '$') {
-      out += "{dollar}";
+// Blanks as backslashes, as the mnemonic format writes control fields and
+// indicators; a backslash itself then as {bsol}.
+void AppendMnemonicBlanks(std::string_view bytes, std::string& out) {
+  for (const char c : bytes) {
+    if (c == ' ') {
+      out += '\\';
+    } else if (c == '\\') {
+      out += "{bsol}";
     } else {
-      out += data[i];
+      AppendEscaped(std::string_view(&c, 1), true, out);
     }
   }
 }
 
-void AppendMrk(const Record& rec, const SelectedFields& fields, std::string& out) {
+// A subfield's code as text; none for a delimiter with no code after it
+// (which the reader reports).
+std::string_view Code(const SubfieldView& s) {
+  static const struct Bytes {
+    char b[256];
+    Bytes() {
+      for (int i = 0; i < 256; ++i) b[i] = static_cast<char>(i);
+    }
+  } kBytes;
+  const unsigned char c = static_cast<unsigned char>(s.code());
+  return c == 0 ? std::string_view() : std::string_view(&kBytes.b[c], 1);
+}
+
+// The bytes of a data field between its indicators and its first
+// delimiter: none in a well-formed field.
+std::string_view Prefix(const FieldView& f) {
+  const std::string_view rest = f.data().substr(f.indicators().size());
+  return rest.substr(0, rest.find('\x1F'));
+}
+
+void AppendMrk(const RecordView& rec, const TagFilter& filter, std::string& out) {
   out += "=LDR  ";
-  out.append(rec.getLeader(), rec.getLeaderLength());
+  AppendEscaped(rec.leader(), true, out);
   out += '\n';
-  for (const auto& entry : fields) {
+  for (const FieldView& f : rec.fields()) {
+    if (!filter.Selects(f)) continue;
     out += '=';
-    out += TagText(entry.first);
+    AppendEscaped(f.tag(), true, out);
     out += "  ";
-    if (entry.second->isControl()) {
-      auto* cf = static_cast<const ControlField*>(entry.second);
-      AppendMnemonicBlanks(cf->getData(), cf->getDatalen(), out);
+    if (f.isControl()) {
+      AppendMnemonicBlanks(f.data(), out);
     } else {
-      auto* df = static_cast<DataField*>(entry.second);
-      const char indicators[2] = {df->getInd1(), df->getInd2()};
-      AppendMnemonicBlanks(indicators, 2, out);
-      for (auto s = df->getSFListBegin(), end = df->getSFListEnd(); s != end; ++s) {
+      AppendMnemonicBlanks(f.indicators(), out);
+      AppendEscaped(Prefix(f), true, out);
+      for (const SubfieldView& s : f.subfields()) {
         out += '$';
-        out += (*s)->getCode();
-        AppendMnemonicSubfieldData((*s)->getData(), (*s)->getDatalen(), out);
+        AppendEscaped(Code(s), true, out);
+        AppendEscaped(s.value(), true, out);
       }
     }
     out += '\n';
@@ -77,24 +71,23 @@ void AppendMrk(const Record& rec, const SelectedFields& fields, std::string& out
   out += '\n';
 }
 
-void AppendLine(const Record& rec, const SelectedFields& fields, std::string& out) {
-  out.append(rec.getLeader(), rec.getLeaderLength());
+void AppendLine(const RecordView& rec, const TagFilter& filter, std::string& out) {
+  AppendEscaped(rec.leader(), false, out);
   out += '\n';
-  for (const auto& entry : fields) {
-    out += TagText(entry.first);
+  for (const FieldView& f : rec.fields()) {
+    if (!filter.Selects(f)) continue;
+    AppendEscaped(f.tag(), false, out);
     out += ' ';
-    if (entry.second->isControl()) {
-      auto* cf = static_cast<const ControlField*>(entry.second);
-      out.append(cf->getData(), cf->getDatalen());
+    if (f.isControl()) {
+      AppendEscaped(f.data(), false, out);
     } else {
-      auto* df = static_cast<DataField*>(entry.second);
-      out += df->getInd1();
-      out += df->getInd2();
-      for (auto s = df->getSFListBegin(), end = df->getSFListEnd(); s != end; ++s) {
+      AppendEscaped(f.indicators(), false, out);
+      AppendEscaped(Prefix(f), false, out);
+      for (const SubfieldView& s : f.subfields()) {
         out += " $";
-        out += (*s)->getCode();
+        AppendEscaped(Code(s), false, out);
         out += ' ';
-        out.append((*s)->getData(), (*s)->getDatalen());
+        AppendEscaped(s.value(), false, out);
       }
     }
     out += '\n';
@@ -102,47 +95,59 @@ void AppendLine(const Record& rec, const SelectedFields& fields, std::string& ou
   out += '\n';
 }
 
-void AppendJsonString(const char* data, std::size_t size, std::string& out) {
+void AppendJsonString(std::string_view bytes, std::string& out) {
   out += '"';
-  AppendJsonText(data, size, out);
+  AppendJsonText(bytes, out);
   out += '"';
 }
 
-void AppendJson(const Record& rec, const SelectedFields& fields, std::string& out) {
+// A data field whose indicators are cut short gets blanks for the missing
+// ones: consumers of this format expect one character each.
+std::string_view Indicator(const FieldView& f, std::size_t i) {
+  const std::string_view ind = f.indicators();
+  return i < ind.size() ? ind.substr(i, 1) : std::string_view(" ");
+}
+
+void AppendJson(const RecordView& rec, const TagFilter& filter, std::string& out) {
   out += "{\"leader\":";
-  AppendJsonString(rec.getLeader(), rec.getLeaderLength(), out);
+  AppendJsonString(rec.leader(), out);
   out += ",\"fields\":[";
   bool first = true;
-  for (const auto& entry : fields) {
+  for (const FieldView& f : rec.fields()) {
+    if (!filter.Selects(f)) continue;
     if (!first) out += ',';
     first = false;
     out += '{';
-    const std::string tag = TagText(entry.first);
-    AppendJsonString(tag.data(), tag.size(), out);
+    AppendJsonString(f.tag(), out);
     out += ':';
-    if (entry.second->isControl()) {
-      auto* cf = static_cast<const ControlField*>(entry.second);
-      AppendJsonString(cf->getData(), cf->getDatalen(), out);
-    } else {
-      auto* df = static_cast<DataField*>(entry.second);
-      const char ind1 = df->getInd1(), ind2 = df->getInd2();
-      out += "{\"ind1\":";
-      AppendJsonString(&ind1, 1, out);
-      out += ",\"ind2\":";
-      AppendJsonString(&ind2, 1, out);
-      out += ",\"subfields\":[";
-      for (auto s = df->getSFListBegin(), end = df->getSFListEnd(); s != end; ++s) {
-        if (s != df->getSFListBegin()) out += ',';
-        const char code = (*s)->getCode();
-        out += '{';
-        AppendJsonString(&code, 1, out);
-        out += ':';
-        AppendJsonString((*s)->getData(), (*s)->getDatalen(), out);
-        out += '}';
-      }
-      out += "]}";
+    if (f.isControl()) {
+      AppendJsonString(f.data(), out);
+      out += '}';
+      continue;
     }
-    out += '}';
+    out += "{\"ind1\":";
+    AppendJsonString(Indicator(f, 0), out);
+    out += ",\"ind2\":";
+    AppendJsonString(Indicator(f, 1), out);
+    out += ",\"subfields\":[";
+    bool first_subfield = true;
+    const std::string_view prefix = Prefix(f);
+    if (!prefix.empty()) {
+      out += "{\"\":";
+      AppendJsonString(prefix, out);
+      out += '}';
+      first_subfield = false;
+    }
+    for (const SubfieldView& s : f.subfields()) {
+      if (!first_subfield) out += ',';
+      first_subfield = false;
+      out += '{';
+      AppendJsonString(Code(s), out);
+      out += ':';
+      AppendJsonString(s.value(), out);
+      out += '}';
+    }
+    out += "]}}";
   }
   out += "]}\n";
 }
@@ -176,40 +181,46 @@ std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t avail) {
 
 }  // namespace
 
-FieldSelection SelectFields(Record& rec, const std::vector<std::string>& tags) {
-  FieldSelection selection;
-  try {
-    CollectFields(rec, tags, selection.fields);
-  } catch (const MrcException& e) {
-    selection.error = e.what();
-    // The parse runs only while the map is empty: fields made before the
-    // damage are now returned without a new parse. With none, it throws
-    // again and there is nothing to print.
-    try {
-      CollectFields(rec, tags, selection.fields);
-    } catch (const MrcException&) {
-      selection.fields.clear();
-    }
-  }
-  return selection;
-}
-
-void AppendRecord(Format format, const Record& rec, const FieldSelection& selection,
+void AppendRecord(Format format, const RecordView& rec, const TagFilter& filter,
                   std::string& out) {
   switch (format) {
     case Format::kMrk:
-      AppendMrk(rec, selection.fields, out);
+      AppendMrk(rec, filter, out);
       break;
     case Format::kLine:
-      AppendLine(rec, selection.fields, out);
+      AppendLine(rec, filter, out);
       break;
     case Format::kJson:
-      AppendJson(rec, selection.fields, out);
+      AppendJson(rec, filter, out);
       break;
   }
 }
 
-void AppendJsonText(const char* data, std::size_t size, std::string& out) {
+void AppendEscaped(std::string_view bytes, bool mrk, std::string& out) {
+  std::size_t plain = 0;  // bytes copied as they are, in runs
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    const bool control = c < 0x20 || c == 0x7F;
+    if (!control && c != '{' && !(mrk && c == '$')) continue;
+    out.append(bytes.data() + plain, i - plain);
+    plain = i + 1;
+    if (c == '{') {
+      out += "{lcub}";
+    } else if (c == '$') {
+      out += "{dollar}";
+    } else {
+      out += "{0x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      out += '}';
+    }
+  }
+  out.append(bytes.data() + plain, bytes.size() - plain);
+}
+
+void AppendJsonText(std::string_view bytes, std::string& out) {
+  const char* const data = bytes.data();
+  const std::size_t size = bytes.size();
   static const char kHex[] = "0123456789abcdef";
   const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
   std::size_t i = 0;

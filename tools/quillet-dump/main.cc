@@ -1,8 +1,6 @@
 // quillet-dump: prints, counts, checks and indexes ISO 2709 record files.
-// Argument parsing, file access and progress live here; the reading and
-// formatting are in dump.cc and formats.cc.
-#include <fcntl.h>
-#include <sys/mman.h>
+// Argument parsing, output, progress and exit codes live here; the reading
+// and formatting are in dump.cc and formats.cc.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +11,9 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "dump.h"
@@ -28,64 +28,29 @@ using quillet_dump::Stats;
 
 constexpr int kExitClean = 0;
 constexpr int kExitBadRecords = 1;
-constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 2;
 constexpr std::uint64_t kProgressMinBytes = 64ull << 20;
 
-// A read-only view of a whole file: mapped when it can be, read otherwise
-// (pipes, /dev/stdin, file systems without mmap).
-class FileBytes {
+// Standard output through write(2), so that a full disk or a closed pipe
+// (with SIGPIPE ignored) ends the run with a message instead of silently.
+class StdoutOutput : public quillet_dump::Output {
  public:
-  // Returns false with errno set when the file cannot be opened or read.
-  bool Open(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY);
-    if (fd_ < 0) return false;
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) return false;
-    if (S_ISDIR(st.st_mode)) {
-      errno = EISDIR;
-      return false;
-    }
-    regular_ = S_ISREG(st.st_mode);
-    if (regular_ && st.st_size > 0) {
-      void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
-      if (map != MAP_FAILED) {
-        ::madvise(map, static_cast<size_t>(st.st_size), MADV_SEQUENTIAL);
-        map_ = static_cast<const char*>(map);
-        size_ = static_cast<size_t>(st.st_size);
-        return true;
-      }
-    }
-    char chunk[1 << 16];
-    for (;;) {
-      const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+  void Write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::write(STDOUT_FILENO, data, size);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
-      if (n == 0) break;
-      copy_.append(chunk, static_cast<size_t>(n));
+      if (n <= 0) throw quillet_dump::WriteError(std::strerror(n < 0 ? errno : EIO));
+      data += n;
+      size -= static_cast<std::size_t>(n);
     }
-    return true;
   }
-  ~FileBytes() {
-    if (map_) ::munmap(const_cast<char*>(map_), size_);
-    if (fd_ >= 0) ::close(fd_);
-  }
-  const char* data() const { return map_ ? map_ : copy_.data(); }
-  size_t size() const { return map_ ? size_ : copy_.size(); }
-  bool regular() const { return regular_; }
-
- private:
-  int fd_ = -1;
-  bool regular_ = false;
-  const char* map_ = nullptr;
-  size_t size_ = 0;
-  std::string copy_;
 };
 
 // One line on stderr, rewritten at most ten times a second and erased at
 // the end, for long runs on large files.
 class Progress {
  public:
-  Progress(std::uint64_t total) : total_(total), start_(Clock::now()), last_(start_) {}
+  explicit Progress(std::uint64_t total) : total_(total), start_(Clock::now()), last_(start_) {}
   ~Progress() { std::fputs("\r\033[K", stderr); }
   void Update(std::uint64_t done, std::uint64_t records) {
     if ((records & 255) != 0) return;  // look at the clock only now and then
@@ -106,102 +71,152 @@ class Progress {
   Clock::time_point start_, last_;
 };
 
-bool ModePrintsPerRecord(Mode mode) { return mode == Mode::kPrint || mode == Mode::kIndex; }
+// "1 record", "2 records".
+std::string Counted(std::uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + ' ' + (n == 1 ? one : many);
+}
+
+// A whole number from 0 to 2^64 - 1, digits only.
+bool ParseCount(const std::string& text, std::uint64_t* value) {
+  if (text.empty() || text.size() > 20) return false;
+  std::uint64_t v = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+    if (v > (UINT64_MAX - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
+  *value = v;
+  return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "Prints, counts, checks and indexes ISO 2709 (MARC) record files.\n"
-      "Reads standard input when no FILE is given or FILE is -.",
+      "Prints, counts, checks and indexes ISO 2709 (MARC) record files, damaged ones\n"
+      "included. Reads standard input when no FILE is given or FILE is -.",
       "quillet-dump"};
   app.set_version_flag("--version", std::string("quillet-dump ") + QUILLET_VERSION);
 
   std::vector<std::string> files;
   Options options;
   bool count = false, check = false, index = false;
+  std::string format_name = "mrk", offset_text, limit_text;
+  std::vector<std::string> tags;
   const std::map<std::string, Format> formats{
       {"mrk", Format::kMrk}, {"line", Format::kLine}, {"json", Format::kJson}};
 
   app.add_option("FILE", files, "Record files, read in order");
-  std::string format_name = "mrk";
   app.add_option("-f,--format", format_name, "Output format: mrk (default), line or json")
       ->check(CLI::IsMember({"mrk", "line", "json"}));
   auto* count_flag = app.add_flag("--count", count, "Print the number of records per file");
-  auto* check_flag =
-      app.add_flag("--check", check, "Parse every record completely; report only problems");
+  auto* check_flag = app.add_flag("--check", check, "Report structural problems only");
   auto* index_flag = app.add_flag(
-      "--index", index, "One line per record: ordinal, byte offset, length, control number, MD5");
+      "--index", index, "One line per record: [file,] ordinal, byte offset, length, 001, MD5");
   count_flag->excludes(check_flag, index_flag);
   check_flag->excludes(index_flag);
-  app.add_option("--offset", options.offset, "Skip the first N records")
-      ->check(CLI::NonNegativeNumber);
-  app.add_option("--limit", options.limit, "Stop after N records")->check(CLI::NonNegativeNumber);
-  app.add_option("-t,--tag", options.tags, "Print only fields with this tag (repeatable)")
-      ->allow_extra_args(false)
-      ->check([](const std::string& tag) {
-        return tag.size() == 3 ? std::string() : "a tag is three characters: " + tag;
-      });
+  app.add_flag("--strict", options.strict,
+               "Also report what the classic interface throws (control number included)");
+  app.add_flag("-q,--quiet", options.quiet, "Report no problems; the exit code still tells");
+  app.add_option("--offset", offset_text, "Skip the first N records of each file");
+  app.add_option("--limit", limit_text, "Stop after N records of each file");
+  app.add_option("-t,--tag", tags, "Print only fields whose tag matches: 245, 6XX, 6.. (repeatable)")
+      ->allow_extra_args(false);
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
-    return code == 0 ? kExitClean : kExitUsage;
+    return code == 0 ? kExitClean : kExitFailure;
   }
+  if (!offset_text.empty() && !ParseCount(offset_text, &options.offset)) {
+    std::cerr << "quillet-dump: --offset must be a whole number from 0\n";
+    return kExitFailure;
+  }
+  if (!limit_text.empty() && !ParseCount(limit_text, &options.limit)) {
+    std::cerr << "quillet-dump: --limit must be a whole number from 0\n";
+    return kExitFailure;
+  }
+  for (const std::string& tag : tags) {
+    if (!quillet::isTagPattern(tag)) {
+      std::cerr << "quillet-dump: --tag " << tag
+                << " can match no tag: a pattern is three characters, such as 245, 6XX or 6..\n";
+      return kExitFailure;
+    }
+  }
+  options.filter.patterns = tags;
   options.format = formats.at(format_name);
   if (count) options.mode = Mode::kCount;
   if (check) options.mode = Mode::kCheck;
   if (index) options.mode = Mode::kIndex;
   if (files.empty()) files.push_back("-");
+  options.file_column = files.size() > 1;
 
-  std::ios::sync_with_stdio(false);
-  Dumper dumper(options, std::cout, std::cerr);
+  StdoutOutput out;
+  Dumper dumper(options, out, std::cerr);
   Stats total;
-  bool unopened = false;
+  bool failed = false;  // an input that could not be read, or is not ISO 2709
   const bool stderr_tty = ::isatty(STDERR_FILENO) == 1;
   const bool stdout_tty = ::isatty(STDOUT_FILENO) == 1;
 
-  for (const std::string& file : files) {
-    Stats stats;
-    if (file == "-") {
-      stats = dumper.DumpStream("<stdin>", std::cin);
-    } else {
-      FileBytes bytes;
-      if (!bytes.Open(file)) {
-        std::cerr << "quillet-dump: cannot open " << file << ": " << std::strerror(errno) << '\n';
-        unopened = true;
+  try {
+    for (const std::string& file : files) {
+      const std::string path = file == "-" ? "/dev/stdin" : file;
+      std::unique_ptr<quillet::Reader> reader;
+      try {
+        reader.reset(new quillet::Reader(path));
+      } catch (const std::system_error& e) {
+        std::cerr << "quillet-dump: cannot open " << (file == "-" ? "standard input" : file)
+                  << ": " << std::strerror(e.code().value()) << '\n';
+        failed = true;
         continue;
       }
-      const bool show_progress = stderr_tty && bytes.regular() &&
-                                 bytes.size() >= kProgressMinBytes &&
-                                 (!stdout_tty || !ModePrintsPerRecord(options.mode));
-      if (show_progress) {
-        Progress progress(bytes.size());
+      const std::string reason = quillet::nonIso2709Reason(reader->head(64));
+      if (!reason.empty()) {
+        std::cerr << "quillet-dump: " << file << ": " << reason << '\n';
+        failed = true;
+        continue;
+      }
+      struct stat st;
+      const bool big = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                       static_cast<std::uint64_t>(st.st_size) >= kProgressMinBytes;
+      const bool prints = options.mode == Mode::kPrint || options.mode == Mode::kIndex;
+      Stats stats;
+      if (big && stderr_tty && !options.quiet && (!stdout_tty || !prints)) {
+        Progress progress(static_cast<std::uint64_t>(st.st_size));
         dumper.set_erase_line_before_reports(true);
-        stats = dumper.DumpMemory(file, bytes.data(), bytes.size(),
-                                  [&progress](std::uint64_t done, std::uint64_t records) {
-                                    progress.Update(done, records);
-                                  });
+        stats = dumper.Dump(file, *reader, [&progress](std::uint64_t done, std::uint64_t n) {
+          progress.Update(done, n);
+        });
         dumper.set_erase_line_before_reports(false);
       } else {
-        stats = dumper.DumpMemory(file, bytes.data(), bytes.size());
+        stats = dumper.Dump(file, *reader);
       }
+      if (options.mode == Mode::kCount) {
+        const std::string line = std::to_string(stats.records) + ' ' + file + '\n';
+        out.Write(line.data(), line.size());
+      }
+      total += stats;
     }
-    if (options.mode == Mode::kCount) {
-      std::cout << stats.records << ' ' << file << '\n';
+    if (options.mode == Mode::kCount && files.size() > 1) {
+      const std::string line = std::to_string(total.records) + " total\n";
+      out.Write(line.data(), line.size());
     }
-    total += stats;
+  } catch (const quillet_dump::WriteError& e) {
+    std::cerr << "quillet-dump: cannot write output: " << e.what() << '\n';
+    return kExitFailure;
   }
 
-  if (options.mode == Mode::kCount && files.size() > 1) {
-    std::cout << total.records << " total\n";
+  if (options.mode == Mode::kCheck && !options.quiet) {
+    std::string summary = "quillet-dump: " + Counted(total.records, "record", "records") + " read";
+    if (total.bad_records > 0) summary += ", " + std::to_string(total.bad_records) + " with problems";
+    if (total.bytes_skipped > 0) {
+      summary += ", " + Counted(total.bytes_skipped, "byte", "bytes") + " skipped";
+    }
+    std::cerr << summary << '\n';
   }
-  std::cout.flush();
-  if (options.mode == Mode::kCheck) {
-    std::cerr << "quillet-dump: " << total.records << " records read, " << total.bad_records
-              << " with errors, " << total.bytes_skipped << " bytes skipped\n";
-  }
-  if (unopened) return kExitUsage;
-  return total.bad_records > 0 ? kExitBadRecords : kExitClean;
+  if (failed || total.read_error) return kExitFailure;
+  const bool reported = total.bad_records > 0 || total.stray_problems > 0;
+  return reported && options.mode != Mode::kCount ? kExitBadRecords : kExitClean;
 }
