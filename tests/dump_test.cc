@@ -16,9 +16,9 @@ using quillet_test::DataContent;
 
 std::string Formatted(Format format, const std::string& bytes) {
   const quillet::RecordView rec = quillet::RecordView::parse(bytes.data(), bytes.size());
-  std::string out;
+  TextBuffer out;
   AppendRecord(format, rec, TagFilter(), out);
-  return out;
+  return std::string(out.view());
 }
 
 TEST(DumpFormats, EscapesEveryByteThatCouldBreakALine) {

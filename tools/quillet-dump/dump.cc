@@ -55,8 +55,8 @@ Dumper::Dumper(Options options, Output& out, std::ostream& err)
     : options_(std::move(options)), out_(out), err_(err) {}
 
 void Dumper::Flush() {
-  if (buffer_.empty()) return;
-  out_.Write(buffer_.data(), buffer_.size());
+  if (buffer_.size() == 0) return;
+  out_.Write(buffer_.view().data(), buffer_.size());
   buffer_.clear();
 }
 
@@ -71,35 +71,38 @@ void Dumper::Report(const std::string& name, std::uint64_t ordinal, std::uint64_
 }
 
 void Dumper::AppendIndex(const std::string& name, std::uint64_t ordinal, const RecordView& rec) {
+  std::string line;
   if (options_.file_column) {
-    AppendEscaped(name, false, buffer_);
-    buffer_ += '\t';
+    AppendEscaped(name, false, line);
+    line += '\t';
   }
-  buffer_ += std::to_string(ordinal);
-  buffer_ += '\t';
-  buffer_ += std::to_string(rec.offset());
-  buffer_ += '\t';
-  buffer_ += std::to_string(rec.bytes().size());
-  buffer_ += '\t';
+  line += std::to_string(ordinal);
+  line += '\t';
+  line += std::to_string(rec.offset());
+  line += '\t';
+  line += std::to_string(rec.bytes().size());
+  line += '\t';
   if (rec.field("001") == nullptr) {
-    buffer_ += '-';
+    line += '-';
   } else {
     // Tabs and line ends inside come out as {0x09}, so columns stay put; an
-    // empty 001 is written as {empty}, not as the missing one's dash.
+    // empty 001 is written as {empty}, and one that is a dash as {0x2D}, so
+    // neither reads as the missing one's dash.
     const std::string_view id = rec.controlNumber();
     if (id.empty()) {
-      buffer_ += "{empty}";
+      line += "{empty}";
     } else if (id == "-") {
-      buffer_ += "{0x2D}";
+      line += "{0x2D}";
     } else {
-      AppendEscaped(id, false, buffer_);
+      AppendEscaped(id, false, line);
     }
   }
-  buffer_ += '\t';
+  line += '\t';
   unsigned char digest[16];
   rec.md5(digest);
-  AppendHex(digest, 16, buffer_);
-  buffer_ += '\n';
+  AppendHex(digest, 16, line);
+  line += '\n';
+  buffer_.Append(line);
 }
 
 bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const RecordView& rec) {

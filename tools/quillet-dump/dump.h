@@ -81,7 +81,7 @@ class Dumper {
   Options options_;
   Output& out_;
   std::ostream& err_;
-  std::string buffer_;  // output waiting to be written
+  TextBuffer buffer_;  // output waiting to be written
   bool erase_line_ = false;
 };
 

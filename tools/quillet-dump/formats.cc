@@ -1,6 +1,7 @@
 #include "formats.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace quillet_dump {
 
@@ -10,146 +11,30 @@ using quillet::FieldView;
 using quillet::RecordView;
 using quillet::SubfieldView;
 
-constexpr char kHex[] = "0123456789ABCDEF";
+// The most a byte becomes: {dollar} in mrk, \u00XX in JSON.
+constexpr std::size_t kMaxEscape = 8;
+// Room for the punctuation around a field or subfield.
+constexpr std::size_t kPunctuation = 48;
 
-// Blanks as backslashes, as the mnemonic format writes control fields and
-// indicators; a backslash itself then as {bsol}.
-void AppendMnemonicBlanks(std::string_view bytes, std::string& out) {
-  for (const char c : bytes) {
-    if (c == ' ') {
-      out += '\\';
-    } else if (c == '\\') {
-      out += "{bsol}";
-    } else {
-      AppendEscaped(std::string_view(&c, 1), true, out);
-    }
-  }
+// Word-at-a-time tests, so that runs of ordinary text are copied eight
+// bytes per step: whether any byte of `x` is below `n` (n <= 128), and
+// whether any equals `c`.
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+inline bool AnyBelow(std::uint64_t x, unsigned n) { return ((x - kOnes * n) & ~x & kHighs) != 0; }
+inline bool AnyEqual(std::uint64_t x, unsigned char c) {
+  const std::uint64_t y = x ^ (kOnes * c);
+  return ((y - kOnes) & ~y & kHighs) != 0;
+}
+inline std::uint64_t Load8(const char* p) {
+  std::uint64_t x;
+  std::memcpy(&x, p, 8);
+  return x;
 }
 
-// A subfield's code as text; none for a delimiter with no code after it
-// (which the reader reports).
-std::string_view Code(const SubfieldView& s) {
-  static const struct Bytes {
-    char b[256];
-    Bytes() {
-      for (int i = 0; i < 256; ++i) b[i] = static_cast<char>(i);
-    }
-  } kBytes;
-  const unsigned char c = static_cast<unsigned char>(s.code());
-  return c == 0 ? std::string_view() : std::string_view(&kBytes.b[c], 1);
-}
-
-// The bytes of a data field between its indicators and its first
-// delimiter: none in a well-formed field.
-std::string_view Prefix(const FieldView& f) {
-  const std::string_view rest = f.data().substr(f.indicators().size());
-  return rest.substr(0, rest.find('\x1F'));
-}
-
-void AppendMrk(const RecordView& rec, const TagFilter& filter, std::string& out) {
-  out += "=LDR  ";
-  AppendEscaped(rec.leader(), true, out);
-  out += '\n';
-  for (const FieldView& f : rec.fields()) {
-    if (!filter.Selects(f)) continue;
-    out += '=';
-    AppendEscaped(f.tag(), true, out);
-    out += "  ";
-    if (f.isControl()) {
-      AppendMnemonicBlanks(f.data(), out);
-    } else {
-      AppendMnemonicBlanks(f.indicators(), out);
-      AppendEscaped(Prefix(f), true, out);
-      for (const SubfieldView& s : f.subfields()) {
-        out += '$';
-        AppendEscaped(Code(s), true, out);
-        AppendEscaped(s.value(), true, out);
-      }
-    }
-    out += '\n';
-  }
-  out += '\n';
-}
-
-void AppendLine(const RecordView& rec, const TagFilter& filter, std::string& out) {
-  AppendEscaped(rec.leader(), false, out);
-  out += '\n';
-  for (const FieldView& f : rec.fields()) {
-    if (!filter.Selects(f)) continue;
-    AppendEscaped(f.tag(), false, out);
-    out += ' ';
-    if (f.isControl()) {
-      AppendEscaped(f.data(), false, out);
-    } else {
-      AppendEscaped(f.indicators(), false, out);
-      AppendEscaped(Prefix(f), false, out);
-      for (const SubfieldView& s : f.subfields()) {
-        out += " $";
-        AppendEscaped(Code(s), false, out);
-        out += ' ';
-        AppendEscaped(s.value(), false, out);
-      }
-    }
-    out += '\n';
-  }
-  out += '\n';
-}
-
-void AppendJsonString(std::string_view bytes, std::string& out) {
-  out += '"';
-  AppendJsonText(bytes, out);
-  out += '"';
-}
-
-// A data field whose indicators are cut short gets blanks for the missing
-// ones: consumers of this format expect one character each.
-std::string_view Indicator(const FieldView& f, std::size_t i) {
-  const std::string_view ind = f.indicators();
-  return i < ind.size() ? ind.substr(i, 1) : std::string_view(" ");
-}
-
-void AppendJson(const RecordView& rec, const TagFilter& filter, std::string& out) {
-  out += "{\"leader\":";
-  AppendJsonString(rec.leader(), out);
-  out += ",\"fields\":[";
-  bool first = true;
-  for (const FieldView& f : rec.fields()) {
-    if (!filter.Selects(f)) continue;
-    if (!first) out += ',';
-    first = false;
-    out += '{';
-    AppendJsonString(f.tag(), out);
-    out += ':';
-    if (f.isControl()) {
-      AppendJsonString(f.data(), out);
-      out += '}';
-      continue;
-    }
-    out += "{\"ind1\":";
-    AppendJsonString(Indicator(f, 0), out);
-    out += ",\"ind2\":";
-    AppendJsonString(Indicator(f, 1), out);
-    out += ",\"subfields\":[";
-    bool first_subfield = true;
-    const std::string_view prefix = Prefix(f);
-    if (!prefix.empty()) {
-      out += "{\"\":";
-      AppendJsonString(prefix, out);
-      out += '}';
-      first_subfield = false;
-    }
-    for (const SubfieldView& s : f.subfields()) {
-      if (!first_subfield) out += ',';
-      first_subfield = false;
-      out += '{';
-      AppendJsonString(Code(s), out);
-      out += ':';
-      AppendJsonString(s.value(), out);
-      out += '}';
-    }
-    out += "]}}";
-  }
-  out += "]}\n";
+inline char* Put(char* q, std::string_view s) {
+  std::memcpy(q, s.data(), s.size());
+  return q + s.size();
 }
 
 // Length of the well-formed UTF-8 sequence at p (RFC 3629: no overlong
@@ -179,10 +64,268 @@ std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t avail) {
   return len;
 }
 
+// Writes `bytes` for mrk or line output at q (room: kMaxEscape per byte).
+char* Escaped(char* q, std::string_view bytes, bool mrk) {
+  static const char kHex[] = "0123456789ABCDEF";
+  const char* const data = bytes.data();
+  const std::size_t size = bytes.size();
+  std::size_t i = 0;
+  while (i < size) {
+    while (size - i >= 8) {
+      const std::uint64_t x = Load8(data + i);
+      if (AnyBelow(x, 0x20) || AnyEqual(x, 0x7F) || AnyEqual(x, '{') || (mrk && AnyEqual(x, '$'))) {
+        break;
+      }
+      std::memcpy(q, data + i, 8);
+      q += 8;
+      i += 8;
+    }
+    if (i == size) break;
+    const unsigned char c = static_cast<unsigned char>(data[i++]);
+    if (c == '{') {
+      q = Put(q, "{lcub}");
+    } else if (mrk && c == '$') {
+      q = Put(q, "{dollar}");
+    } else if (c < 0x20 || c == 0x7F) {
+      q = Put(q, "{0x");
+      *q++ = kHex[c >> 4];
+      *q++ = kHex[c & 15];
+      *q++ = '}';
+    } else {
+      *q++ = static_cast<char>(c);
+    }
+  }
+  return q;
+}
+
+// Blanks as backslashes, as the mnemonic format writes control fields and
+// indicators; a backslash itself then as {bsol}.
+char* MnemonicBlanks(char* q, std::string_view bytes) {
+  for (const char c : bytes) {
+    if (c == ' ') {
+      *q++ = '\\';
+    } else if (c == '\\') {
+      q = Put(q, "{bsol}");
+    } else {
+      q = Escaped(q, std::string_view(&c, 1), true);
+    }
+  }
+  return q;
+}
+
+// Writes `bytes` as the body of a JSON string at q (room: kMaxEscape per byte).
+char* JsonText(char* q, std::string_view bytes) {
+  static const char kLowHex[] = "0123456789abcdef";
+  const char* const data = bytes.data();
+  const unsigned char* const p = reinterpret_cast<const unsigned char*>(data);
+  const std::size_t size = bytes.size();
+  std::size_t i = 0;
+  while (i < size) {
+    while (size - i >= 8) {  // plain ASCII text, eight bytes at a time
+      const std::uint64_t x = Load8(data + i);
+      if ((x & kHighs) != 0 || AnyBelow(x, 0x20) || AnyEqual(x, '"') || AnyEqual(x, '\\')) break;
+      std::memcpy(q, data + i, 8);
+      q += 8;
+      i += 8;
+    }
+    if (i == size) break;
+    const unsigned char b = p[i];
+    if (b >= 0x80) {
+      const std::size_t len = Utf8SequenceLength(p + i, size - i);
+      if (len == 0) {
+        q = Put(q, "\xEF\xBF\xBD");  // U+FFFD for each byte that starts no sequence
+        ++i;
+      } else {
+        std::memcpy(q, data + i, len);
+        q += len;
+        i += len;
+      }
+      continue;
+    }
+    ++i;
+    if (b >= 0x20 && b != '"' && b != '\\') {
+      *q++ = static_cast<char>(b);
+      continue;
+    }
+    *q++ = '\\';
+    switch (b) {
+      case '"': *q++ = '"'; break;
+      case '\\': *q++ = '\\'; break;
+      case '\n': *q++ = 'n'; break;
+      case '\r': *q++ = 'r'; break;
+      case '\t': *q++ = 't'; break;
+      case '\b': *q++ = 'b'; break;
+      case '\f': *q++ = 'f'; break;
+      default:
+        q = Put(q, "u00");
+        *q++ = kLowHex[b >> 4];
+        *q++ = kLowHex[b & 15];
+    }
+  }
+  return q;
+}
+
+char* JsonString(char* q, std::string_view bytes) {
+  *q++ = '"';
+  q = JsonText(q, bytes);
+  *q++ = '"';
+  return q;
+}
+
+// A subfield's code as text; none for a delimiter with no code after it
+// (which the reader reports).
+std::string_view Code(const SubfieldView& s) {
+  static const struct Bytes {
+    char b[256];
+    Bytes() {
+      for (int i = 0; i < 256; ++i) b[i] = static_cast<char>(i);
+    }
+  } kBytes;
+  const unsigned char c = static_cast<unsigned char>(s.code());
+  return c == 0 ? std::string_view() : std::string_view(&kBytes.b[c], 1);
+}
+
+// The bytes of a data field between its indicators and its first
+// delimiter: none in a well-formed field.
+std::string_view Prefix(const FieldView& f) {
+  const std::string_view rest = f.data().substr(f.indicators().size());
+  return rest.substr(0, rest.find('\x1F'));
+}
+
+// Room for a field in any format: every byte escaped, and punctuation for
+// the field and for each subfield (at most one per byte).
+std::size_t FieldRoom(const FieldView& f) {
+  return (kMaxEscape + kPunctuation) * f.data().size() + 2 * kPunctuation;
+}
+
+void AppendMrk(const RecordView& rec, const TagFilter& filter, TextBuffer& out) {
+  char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
+  q = Put(q, "=LDR  ");
+  q = Escaped(q, rec.leader(), true);
+  *q++ = '\n';
+  out.Commit(q);
+  for (const FieldView& f : rec.fields()) {
+    if (!filter.Selects(f)) continue;
+    q = out.Room(FieldRoom(f));
+    *q++ = '=';
+    q = Escaped(q, f.tag(), true);
+    q = Put(q, "  ");
+    if (f.isControl()) {
+      q = MnemonicBlanks(q, f.data());
+    } else {
+      q = MnemonicBlanks(q, f.indicators());
+      q = Escaped(q, Prefix(f), true);
+      for (const SubfieldView& s : f.subfields()) {
+        *q++ = '$';
+        q = Escaped(q, Code(s), true);
+        q = Escaped(q, s.value(), true);
+      }
+    }
+    *q++ = '\n';
+    out.Commit(q);
+  }
+  out.Append("\n");
+}
+
+void AppendLine(const RecordView& rec, const TagFilter& filter, TextBuffer& out) {
+  char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
+  q = Escaped(q, rec.leader(), false);
+  *q++ = '\n';
+  out.Commit(q);
+  for (const FieldView& f : rec.fields()) {
+    if (!filter.Selects(f)) continue;
+    q = out.Room(FieldRoom(f));
+    q = Escaped(q, f.tag(), false);
+    *q++ = ' ';
+    if (f.isControl()) {
+      q = Escaped(q, f.data(), false);
+    } else {
+      q = Escaped(q, f.indicators(), false);
+      q = Escaped(q, Prefix(f), false);
+      for (const SubfieldView& s : f.subfields()) {
+        q = Put(q, " $");
+        q = Escaped(q, Code(s), false);
+        *q++ = ' ';
+        q = Escaped(q, s.value(), false);
+      }
+    }
+    *q++ = '\n';
+    out.Commit(q);
+  }
+  out.Append("\n");
+}
+
+// A data field whose indicators are cut short gets blanks for the missing
+// ones: consumers of this format expect one character each.
+std::string_view Indicator(const FieldView& f, std::size_t i) {
+  const std::string_view ind = f.indicators();
+  return i < ind.size() ? ind.substr(i, 1) : std::string_view(" ");
+}
+
+void AppendJson(const RecordView& rec, const TagFilter& filter, TextBuffer& out) {
+  char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
+  q = Put(q, "{\"leader\":");
+  q = JsonString(q, rec.leader());
+  q = Put(q, ",\"fields\":[");
+  out.Commit(q);
+  bool first = true;
+  for (const FieldView& f : rec.fields()) {
+    if (!filter.Selects(f)) continue;
+    q = out.Room(FieldRoom(f));
+    if (!first) *q++ = ',';
+    first = false;
+    *q++ = '{';
+    q = JsonString(q, f.tag());
+    *q++ = ':';
+    if (f.isControl()) {
+      q = JsonString(q, f.data());
+      *q++ = '}';
+      out.Commit(q);
+      continue;
+    }
+    q = Put(q, "{\"ind1\":");
+    q = JsonString(q, Indicator(f, 0));
+    q = Put(q, ",\"ind2\":");
+    q = JsonString(q, Indicator(f, 1));
+    q = Put(q, ",\"subfields\":[");
+    bool first_subfield = true;
+    const std::string_view prefix = Prefix(f);
+    if (!prefix.empty()) {
+      q = Put(q, "{\"\":");
+      q = JsonString(q, prefix);
+      *q++ = '}';
+      first_subfield = false;
+    }
+    for (const SubfieldView& s : f.subfields()) {
+      if (!first_subfield) *q++ = ',';
+      first_subfield = false;
+      *q++ = '{';
+      q = JsonString(q, Code(s));
+      *q++ = ':';
+      q = JsonString(q, s.value());
+      *q++ = '}';
+    }
+    q = Put(q, "]}}");
+    out.Commit(q);
+  }
+  out.Append("]}\n");
+}
+
 }  // namespace
 
+void TextBuffer::Grow(std::size_t n) {
+  std::size_t capacity = capacity_ ? 2 * capacity_ : std::size_t{1} << 16;
+  while (capacity - size_ < n) capacity *= 2;
+  std::unique_ptr<char[]> bigger(new char[capacity]);
+  if (size_) std::memcpy(bigger.get(), data_.get(), size_);
+  data_ = std::move(bigger);
+  capacity_ = capacity;
+}
+
+void TextBuffer::Append(std::string_view s) { Commit(Put(Room(s.size()), s)); }
+
 void AppendRecord(Format format, const RecordView& rec, const TagFilter& filter,
-                  std::string& out) {
+                  TextBuffer& out) {
   switch (format) {
     case Format::kMrk:
       AppendMrk(rec, filter, out);
@@ -197,79 +340,13 @@ void AppendRecord(Format format, const RecordView& rec, const TagFilter& filter,
 }
 
 void AppendEscaped(std::string_view bytes, bool mrk, std::string& out) {
-  std::size_t plain = 0;  // bytes copied as they are, in runs
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    const bool control = c < 0x20 || c == 0x7F;
-    if (!control && c != '{' && !(mrk && c == '$')) continue;
-    out.append(bytes.data() + plain, i - plain);
-    plain = i + 1;
-    if (c == '{') {
-      out += "{lcub}";
-    } else if (c == '$') {
-      out += "{dollar}";
-    } else {
-      out += "{0x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-      out += '}';
-    }
-  }
-  out.append(bytes.data() + plain, bytes.size() - plain);
+  std::string room(kMaxEscape * bytes.size(), '\0');
+  out.append(room.data(), static_cast<std::size_t>(Escaped(&room[0], bytes, mrk) - room.data()));
 }
 
 void AppendJsonText(std::string_view bytes, std::string& out) {
-  const char* const data = bytes.data();
-  const std::size_t size = bytes.size();
-  static const char kHex[] = "0123456789abcdef";
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
-  std::size_t i = 0;
-  while (i < size) {
-    const unsigned char b = p[i];
-    if (b < 0x80) {
-      switch (b) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        case '\b':
-          out += "\\b";
-          break;
-        case '\f':
-          out += "\\f";
-          break;
-        default:
-          if (b < 0x20) {
-            out += "\\u00";
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
-          } else {
-            out += static_cast<char>(b);
-          }
-      }
-      ++i;
-      continue;
-    }
-    const std::size_t len = Utf8SequenceLength(p + i, size - i);
-    if (len == 0) {
-      out += "\xEF\xBF\xBD";  // U+FFFD for each byte that starts no sequence
-      ++i;
-    } else {
-      out.append(data + i, len);
-      i += len;
-    }
-  }
+  std::string room(kMaxEscape * bytes.size(), '\0');
+  out.append(room.data(), static_cast<std::size_t>(JsonText(&room[0], bytes) - room.data()));
 }
 
 }  // namespace quillet_dump
