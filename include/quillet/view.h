@@ -49,8 +49,8 @@ namespace quillet {
 class Record;
 
 /// True when `tag` (three bytes) matches `pattern`: three characters, each
-/// either the byte itself or a wildcard `X`, `x` or `.` (so `6XX`, `6..` and
-/// `245` as catalogers write them). A pattern of another length matches
+/// either the byte itself or a wildcard, X, x or a full stop; so 6XX, 6.. and
+/// 245 as catalogers write them. A pattern of another length matches
 /// nothing.
 QUILLET_EXPORT bool tagMatches(std::string_view pattern, std::string_view tag) noexcept;
 
@@ -59,9 +59,9 @@ QUILLET_EXPORT bool tagMatches(std::string_view pattern, std::string_view tag) n
 QUILLET_EXPORT bool isTagPattern(std::string_view pattern) noexcept;
 
 /// Why input that starts with `head` (its first bytes; 64 are plenty) is not
-/// ISO 2709, in words for the user: "this looks like MARCXML (it starts with
-/// <?xml), not ISO 2709 (binary MARC) records". Empty when it may be ISO
-/// 2709. Recognises MARCXML, mnemonic text (=LDR), JSON and gzip data.
+/// ISO 2709, in words for the user, naming what it looks like and how it
+/// starts. Empty when it may be ISO 2709. Recognises MARCXML, mnemonic text
+/// (=LDR), JSON and gzip data.
 QUILLET_EXPORT std::string nonIso2709Reason(std::string_view head);
 
 /// One repair or damage the reader found, on the record it concerns.
@@ -182,16 +182,17 @@ class QUILLET_EXPORT SubfieldView {
 /// values are SubfieldView.
 class QUILLET_EXPORT SubfieldIterator {
  public:
-  using iterator_category = std::forward_iterator_tag;
-  using value_type = SubfieldView;
-  using difference_type = std::ptrdiff_t;
-  using pointer = const SubfieldView*;
-  using reference = const SubfieldView&;
+  using iterator_category = std::forward_iterator_tag;  ///< Iterator trait.
+  using value_type = SubfieldView;  ///< Iterator trait.
+  using difference_type = std::ptrdiff_t;  ///< Iterator trait.
+  using pointer = const SubfieldView*;  ///< Iterator trait.
+  using reference = const SubfieldView&;  ///< Iterator trait.
 
   /// The end of any range.
   SubfieldIterator() = default;
-  const SubfieldView& operator*() const { return current_; }
-  const SubfieldView* operator->() const { return &current_; }
+  const SubfieldView& operator*() const { return current_; }  ///< The current subfield.
+  const SubfieldView* operator->() const { return &current_; }  ///< The current subfield.
+  /// Moves to the next subfield.
   SubfieldIterator& operator++() noexcept {
     if (next_ == end_) {
       at_ = nullptr;
@@ -202,14 +203,17 @@ class QUILLET_EXPORT SubfieldIterator {
     load();
     return *this;
   }
+  /// Moves to the next subfield; returns the iterator before the move.
   SubfieldIterator operator++(int) noexcept {
     SubfieldIterator before = *this;
     ++*this;
     return before;
   }
+  /// Equal when both stand at the same subfield, or both at the end.
   friend bool operator==(const SubfieldIterator& a, const SubfieldIterator& b) {
     return a.at_ == b.at_;
   }
+  /// Not operator==.
   friend bool operator!=(const SubfieldIterator& a, const SubfieldIterator& b) {
     return a.at_ != b.at_;
   }
@@ -273,10 +277,11 @@ class QUILLET_EXPORT SubfieldIterator {
 class QUILLET_EXPORT SubfieldRange {
  public:
   SubfieldRange() = default;
+  /// The subfields from `begin` to the end of the field.
   SubfieldRange(SubfieldIterator begin) : begin_(begin) {}
-  SubfieldIterator begin() const { return begin_; }
-  SubfieldIterator end() const { return SubfieldIterator(); }
-  bool empty() const { return begin_ == SubfieldIterator(); }
+  SubfieldIterator begin() const { return begin_; }  ///< The first subfield.
+  SubfieldIterator end() const { return SubfieldIterator(); }  ///< The end of the subfields.
+  bool empty() const { return begin_ == SubfieldIterator(); }  ///< True when the field has no subfield.
 
  private:
   SubfieldIterator begin_;
@@ -348,24 +353,28 @@ class QUILLET_EXPORT TaggedFields {
   /// Walks the fields in [begin, end) whose tag matches `pattern`.
   class QUILLET_EXPORT Iterator {
    public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = FieldView;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const FieldView*;
-    using reference = const FieldView&;
+    using iterator_category = std::forward_iterator_tag;  ///< Iterator trait.
+    using value_type = FieldView;  ///< Iterator trait.
+    using difference_type = std::ptrdiff_t;  ///< Iterator trait.
+    using pointer = const FieldView*;  ///< Iterator trait.
+    using reference = const FieldView&;  ///< Iterator trait.
 
+    /// The first matching field at or after `at`.
     Iterator(const FieldView* at, const FieldView* end, std::string_view pattern)
         : at_(at), end_(end), pattern_(pattern) {
       skip();
     }
-    const FieldView& operator*() const { return *at_; }
-    const FieldView* operator->() const { return at_; }
+    const FieldView& operator*() const { return *at_; }  ///< The current field.
+    const FieldView* operator->() const { return at_; }  ///< The current field.
+    /// Moves to the next matching field.
     Iterator& operator++() {
       ++at_;
       skip();
       return *this;
     }
+    /// Equal when both stand at the same field.
     friend bool operator==(const Iterator& a, const Iterator& b) { return a.at_ == b.at_; }
+    /// Not operator==.
     friend bool operator!=(const Iterator& a, const Iterator& b) { return a.at_ != b.at_; }
 
    private:
@@ -377,10 +386,11 @@ class QUILLET_EXPORT TaggedFields {
     std::string_view pattern_;
   };
 
+  /// The fields in [begin, end) whose tag matches `pattern`.
   TaggedFields(const FieldView* begin, const FieldView* end, std::string_view pattern)
       : begin_(begin), end_(end), pattern_(pattern) {}
-  Iterator begin() const { return Iterator(begin_, end_, pattern_); }
-  Iterator end() const { return Iterator(end_, end_, pattern_); }
+  Iterator begin() const { return Iterator(begin_, end_, pattern_); }  ///< The first matching field.
+  Iterator end() const { return Iterator(end_, end_, pattern_); }  ///< The end.
 
  private:
   const FieldView* begin_;
@@ -392,12 +402,13 @@ class QUILLET_EXPORT TaggedFields {
 template <typename T>
 class Span {
  public:
+  /// The elements in [begin, end).
   Span(const T* begin, const T* end) : begin_(begin), end_(end) {}
-  const T* begin() const { return begin_; }
-  const T* end() const { return end_; }
-  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
-  bool empty() const { return begin_ == end_; }
-  const T& operator[](std::size_t i) const { return begin_[i]; }
+  const T* begin() const { return begin_; }  ///< The first element.
+  const T* end() const { return end_; }  ///< Past the last element.
+  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }  ///< The number of elements.
+  bool empty() const { return begin_ == end_; }  ///< True when there is none.
+  const T& operator[](std::size_t i) const { return begin_[i]; }  ///< Element i; REQUIRES: i < size().
 
  private:
   const T* begin_;
@@ -499,7 +510,9 @@ class QUILLET_EXPORT Reader {
   /// As Reader(data, size), with options.
   Reader(const char* data, std::size_t size, const Options& options);
   ~Reader();
+  /// Takes over the other reader's input; `other` may only be destroyed.
   Reader(Reader&& other) noexcept;
+  /// Takes over the other reader's input.
   Reader& operator=(Reader&& other) noexcept;
 
   /// Frames the next record into `rec`; false at the end of the input, or
