@@ -12,110 +12,37 @@
 #include <quillet/view.h>
 
 #include <algorithm>
-#include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 namespace quillet_test {
 
-// One field as both interfaces can describe it: tag, then either the
-// control content or the indicators and the non-empty subfields.
-struct FieldImage {
-  std::string tag;
-  bool control = false;
-  std::string content;  // control content, or the two indicators
-  std::vector<std::pair<char, std::string>> subfields;
-  bool operator==(const FieldImage& o) const {
-    return tag == o.tag && control == o.control && content == o.content &&
-           subfields == o.subfields;
+// Whether the views' field `f` is the classic field `c`: the same bytes
+// (both interfaces point into the record's one buffer), and for a data field
+// the same non-empty subfields.
+inline bool SameField(quillet::Field* c, const quillet::FieldView& f) {
+  const std::string_view data = f.data();
+  if (c->isControl()) {
+    auto* cf = static_cast<const quillet::ControlField*>(c);
+    return cf->getData() == data.data() && cf->getDatalen() == data.size();
   }
-};
-
-// Reads a field's content (its terminator left off) the way the classic
-// parser reads a data field, as a state machine from position 4.
-inline FieldImage DataImage(const std::string& tag, std::string_view data) {
-  FieldImage image{tag, false, std::string(data.substr(0, 2)), {}};
-  enum { kAtCode, kAtDataStart, kInData } state = kAtDataStart;
-  std::size_t start = 0, count = 0;
-  bool open = false;
-  auto emit = [&] {
-    if (open) image.subfields.emplace_back(data[start - 1], std::string(data.substr(start, count)));
-    open = false;
-  };
-  for (std::size_t pos = 4; pos <= data.size(); ++pos) {
-    const char b = pos < data.size() ? data[pos] : quillet::iso2709::kFieldTerminator;
-    if (b == quillet::iso2709::kSubfieldDelimiter) {
-      emit();
-      state = kAtCode;
-    } else if (b == quillet::iso2709::kFieldTerminator) {
-      emit();
-      break;
-    } else if (state == kAtCode) {
-      state = kAtDataStart;
-    } else if (state == kAtDataStart) {
-      start = pos;
-      count = 1;
-      open = true;
-      state = kInData;
-    } else {
-      ++count;
-    }
+  auto* df = static_cast<quillet::DataField*>(c);
+  if (data.size() < 2 || df->getInd1() != data[0] || df->getInd2() != data[1]) return false;
+  std::vector<std::string_view> classic, views;
+  for (auto s = df->getSFListBegin(); s != df->getSFListEnd(); ++s) {
+    classic.emplace_back((*s)->getData() - 1, (*s)->getDatalen() + 1);  // code and value
   }
-  return image;
-}
-
-// The classic interface's fields, in its order (by tag, equal tags in
-// directory order). Throws what the classic parse throws.
-inline std::vector<FieldImage> ClassicImages(quillet::Record& rec) {
-  std::vector<FieldImage> out;
-  for (auto it = rec.getFMapBegin(); it != rec.getFMapEnd(); ++it) {
-    char tag[4];
-    it->first.ToAscii(tag);
-    if (it->second->isControl()) {
-      auto* cf = static_cast<const quillet::ControlField*>(it->second);
-      out.push_back({std::string(tag, 3), true, std::string(cf->getData(), cf->getDatalen()), {}});
-      continue;
-    }
-    auto* df = static_cast<quillet::DataField*>(it->second);
-    FieldImage image{std::string(tag, 3), false, std::string{df->getInd1(), df->getInd2()}, {}};
-    for (auto s = df->getSFListBegin(); s != df->getSFListEnd(); ++s) {
-      image.subfields.emplace_back((*s)->getCode(), std::string((*s)->getData(), (*s)->getDatalen()));
-    }
-    out.push_back(std::move(image));
+  if (f.isControl()) {
+    // A 00X field with a delimiter after two bytes: the classic interface
+    // takes it for a data field; its subfields must lie inside the field.
+    return std::all_of(classic.begin(), classic.end(), [&](std::string_view s) {
+      return s.data() > data.data() && s.data() + s.size() <= data.data() + data.size();
+    });
   }
-  return out;
-}
-
-// The views' fields in the classic order. The kind follows the classic
-// rule (a delimiter after two indicators), so that the bytes are compared
-// whatever the tag says; a data field under a data tag is read through the
-// views' own subfields, its empty ones left out.
-inline std::vector<FieldImage> ViewImages(const quillet::RecordView& rec) {
-  std::vector<FieldImage> out;
-  for (const quillet::FieldView& f : rec.fields()) {
-    const std::string tag(f.tag());
-    const std::string_view d = f.data();
-    if (d.size() + 1 < quillet::iso2709::kMinDataFieldLength ||
-        d[2] != quillet::iso2709::kSubfieldDelimiter) {
-      out.push_back({tag, true, std::string(d), {}});
-    } else if (f.isControl()) {
-      out.push_back(DataImage(tag, d));
-    } else {
-      FieldImage image{tag, false, std::string(f.indicators()), {}};
-      for (const quillet::SubfieldView& s : f.subfields()) {
-        if (!s.value().empty()) image.subfields.emplace_back(s.code(), std::string(s.value()));
-      }
-      out.push_back(std::move(image));
-    }
+  for (const quillet::SubfieldView& s : f.subfields()) {
+    if (!s.value().empty()) views.emplace_back(s.value().data() - 1, s.value().size() + 1);
   }
-  auto key = [](const std::string& t) {
-    return (static_cast<unsigned char>(t[0]) << 16) | (static_cast<unsigned char>(t[1]) << 8) |
-           static_cast<unsigned char>(t[2]);
-  };
-  std::stable_sort(out.begin(), out.end(), [&](const FieldImage& a, const FieldImage& b) {
-    return key(a.tag) < key(b.tag);
-  });
-  return out;
+  return classic == views;
 }
 
 // Whether the rule applies to `rec`: the classic interface parses it
@@ -127,16 +54,29 @@ inline bool AgreementApplies(quillet::Record& rec, bool* agrees) {
   if (!view.problems().empty()) return false;
   const char ind = rec.getLeader()[quillet::iso2709::kIndicatorCountOffset];
   const char code = rec.getLeader()[quillet::iso2709::kSubfieldCodeLengthOffset];
-  if ((ind >= '0' && ind <= '9' && ind != '2') || (code >= '0' && code <= '9' && code != '2')) {
+  if ((ind >= '0' && ind <= '9' && ind != '2') || (code >= '1' && code <= '9' && code != '2')) {
     return false;
   }
-  std::vector<FieldImage> classic;
+  // The views' fields in the classic order: by tag, equal tags in
+  // directory order.
+  std::vector<const quillet::FieldView*> fields;
+  for (const quillet::FieldView& f : view.fields()) fields.push_back(&f);
+  std::stable_sort(fields.begin(), fields.end(), [](const quillet::FieldView* a, const quillet::FieldView* b) {
+    return quillet::FieldTag(a->tag().data()) < quillet::FieldTag(b->tag().data());
+  });
   try {
-    classic = ClassicImages(rec);
+    *agrees = true;
+    std::size_t i = 0;
+    for (auto it = rec.getFMapBegin(); it != rec.getFMapEnd(); ++it, ++i) {
+      if (i == fields.size() || !(it->first == quillet::FieldTag(fields[i]->tag().data())) ||
+          !SameField(it->second, *fields[i])) {
+        *agrees = false;
+      }
+    }
+    if (i != fields.size()) *agrees = false;
   } catch (const quillet::MrcException&) {
     return false;
   }
-  *agrees = classic == ViewImages(view);
   return true;
 }
 
