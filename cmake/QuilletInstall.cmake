@@ -20,6 +20,7 @@ install(FILES
   "${PROJECT_BINARY_DIR}/QuilletConfig.cmake"
   "${PROJECT_BINARY_DIR}/QuilletConfigVersion.cmake"
   cmake/FindLibmd.cmake
+  cmake/FindUtf8proc.cmake
   DESTINATION ${QUILLET_CMAKE_DIR} COMPONENT development)
 
 # quillet.pc finds its prefix from where it is installed, so that the tree

@@ -68,6 +68,14 @@ run 1 "edge index" "$dump" --index "$work/edge.mrc"
 same "edge index output" "$golden/edge.index" "$work/out"
 (cd "$work" && "$dump" --check edge.mrc 2>"$work/check" >/dev/null)
 same "edge check report" "$golden/edge.check" "$work/check"
+# Encodings: MARC-8 comes out as UTF-8 with leader/09 a; raw keeps the
+# bytes; what cannot be decoded is reported only when asked for.
+run 0 "raw" "$dump" --charset raw --offset 4 "$work/edge.mrc"
+check "raw keeps leader/09 and the MARC-8 bytes" 'sed -n 1p "$work/out" | grep -q "^=LDR  00110nam  22" && grep -q "$(printf "Soci\\342et")" "$work/out"'
+run 1 "check-encoding" "$dump" --check --check-encoding --offset 4 "$work/edge.mrc"
+check "unmapped code reported" 'grep -q "record 5 at byte 568: MARC-8 code without a character: 0xAF" "$work/err"'
+run 0 "nfc" "$dump" --nfc --format line --tag 245 --offset 4 "$work/edge.mrc"
+check "nfc composes" 'grep -q "$(printf "Soci\\303\\251t\\303\\251")" "$work/out"'
 run 1 "quiet" "$dump" --check --quiet "$work/edge.mrc"
 check "quiet says nothing" '[ ! -s "$work/err" ]'
 

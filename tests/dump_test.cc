@@ -17,7 +17,9 @@ using quillet_test::DataContent;
 std::string Formatted(Format format, const std::string& bytes) {
   const quillet::RecordView rec = quillet::RecordView::parse(bytes.data(), bytes.size());
   TextBuffer out;
-  AppendRecord(format, rec, TagFilter(), out);
+  TextConverter text(Charset::kRaw, false);
+  text.StartRecord(rec);
+  AppendRecord(format, rec, TagFilter(), text, out);
   return std::string(out.view());
 }
 

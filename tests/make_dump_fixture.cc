@@ -1,6 +1,7 @@
 // Writes the records the tool's golden outputs are made from: fields out of
 // tag order, empty subfields, bytes that must be escaped, a data field with
-// no delimiter, a record with a wrong length and junk before another.
+// no delimiter, a record with a wrong length and junk before another, and
+// a MARC-8 record with diacritics, Cyrillic and a code with no character.
 //   make_dump_fixture OUT
 #include <fstream>
 #include <iostream>
@@ -30,7 +31,15 @@ int main(int argc, char** argv) {
                    {"520", Bytes("  text before$asummary\r")}});
   const std::string repaired =
       Patched(BuildRecord({{"001", "00000003"}, {"245", Bytes("00$aRepaired")}}), 0, "99999");
+  quillet_test::LeaderSpec marc8;
+  marc8.pos5to11 = "nam  22";  // leader/09 blank: MARC-8
+  const std::string cyrillic = BuildRecord(
+      {{"001", "marc8"},
+       {"245", DataContent("10", {{'a', "Soci\xE2" "et\xE2" "e"}, {'b', "\x1B(Nnauka\x1B(B"}})},
+       {"500", DataContent("  ", {{'a', "bad \xAF code"}})}},
+      marc8);
   std::ofstream out(argv[1], std::ios::binary);
-  out << order << escapes << repaired << "junk" << BuildRecord({{"245", Bytes("00$aLast")}});
+  out << order << escapes << repaired << "junk" << BuildRecord({{"245", Bytes("00$aLast")}})
+      << cyrillic;
   return out ? 0 : 1;
 }

@@ -52,7 +52,23 @@ std::string ClassicVerdict(const RecordView& view) {
 }
 
 Dumper::Dumper(Options options, Output& out, std::ostream& err)
-    : options_(std::move(options)), out_(out), err_(err) {}
+    : options_(std::move(options)), out_(out), err_(err), text_(options_.charset, options_.nfc) {}
+
+namespace {
+
+// Decodes every text of `rec`, for the problems it has.
+void ConvertAll(const RecordView& rec, TextConverter& text) {
+  for (const quillet::FieldView& f : rec.fields()) {
+    text.StartField();
+    if (f.isControl()) {
+      text.Convert(f.data());
+      continue;
+    }
+    for (const quillet::SubfieldView& s : f.subfields()) text.Convert(s.value());
+  }
+}
+
+}  // namespace
 
 void Dumper::Flush() {
   if (buffer_.size() == 0) return;
@@ -106,30 +122,48 @@ void Dumper::AppendIndex(const std::string& name, std::uint64_t ordinal, const R
 }
 
 bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const RecordView& rec) {
+  if (options_.mode == Mode::kCount) return false;
   bool bad = false;
-  if (options_.mode != Mode::kCount) {
-    for (const Problem& p : rec.problems()) {
-      Report(name, ordinal, p.offset, p.describe());
+  for (const Problem& p : rec.problems()) {
+    Report(name, ordinal, p.offset, p.describe());
+    bad = true;
+  }
+  if (options_.strict) {
+    const std::string verdict = ClassicVerdict(rec);
+    if (!verdict.empty()) {
+      Report(name, ordinal, rec.offset(), "classic interface: " + verdict);
       bad = true;
     }
-    if (options_.strict) {
-      const std::string verdict = ClassicVerdict(rec);
-      if (!verdict.empty()) {
-        Report(name, ordinal, rec.offset(), "classic interface: " + verdict);
-        bad = true;
-      }
-    }
   }
+  const bool encoding = options_.check_encoding || options_.strict;
+  const bool formats = options_.mode == Mode::kPrint;
+  if (formats || encoding) text_.StartRecord(rec);
   switch (options_.mode) {
     case Mode::kCount:
+      break;
     case Mode::kCheck:
+      if (encoding) ConvertAll(rec, text_);
       break;
     case Mode::kIndex:
       AppendIndex(name, ordinal, rec);
+      if (encoding) ConvertAll(rec, text_);
       break;
     case Mode::kPrint:
-      AppendRecord(options_.format, rec, options_.filter, buffer_);
+      AppendRecord(options_.format, rec, options_.filter, text_, buffer_);
       break;
+  }
+  if (encoding && options_.charset != Charset::kRaw) {
+    if (text_.guess().leader_disagrees) {
+      Report(name, ordinal, rec.offset() + 9,
+             text_.guess().encoding == quillet::Encoding::kUtf8
+                 ? "leader/09 says MARC-8, but the data is UTF-8; read as UTF-8"
+                 : "leader/09 says UTF-8, but the data is MARC-8; read as MARC-8");
+      bad = true;
+    }
+    for (const quillet::TextProblem& p : text_.problems()) {
+      Report(name, ordinal, p.offset, p.describe());
+      bad = true;
+    }
   }
   if (buffer_.size() >= kFlushThreshold) Flush();
   return bad;

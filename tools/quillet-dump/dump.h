@@ -24,7 +24,10 @@ struct Options {
   std::uint64_t offset = 0;  // records skipped first
   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
   TagFilter filter;
-  bool strict = false;         // also the classic interface's full verdict
+  Charset charset = Charset::kAuto;
+  bool nfc = false;            // compose the text to NFC
+  bool check_encoding = false; // report what cannot be decoded, and lying leaders
+  bool strict = false;         // also the classic interface's full verdict (and encoding)
   bool quiet = false;          // no problem reports; the exit code stays
   bool file_column = false;    // --index: the file name first (several files)
 };
@@ -82,6 +85,7 @@ class Dumper {
   Output& out_;
   std::ostream& err_;
   TextBuffer buffer_;  // output waiting to be written
+  TextConverter text_;
   bool erase_line_ = false;
 };
 

@@ -13,6 +13,10 @@ using quillet::SubfieldView;
 
 // The most a byte becomes: {dollar} in mrk, \u00XX in JSON.
 constexpr std::size_t kMaxEscape = 8;
+// The most bytes of UTF-8 one byte of a record becomes: a MARC-8 byte that
+// maps to a character outside the BMP, or U+FFFD for any byte. NFC may
+// compose but never lengthens by more than that here.
+constexpr std::size_t kMaxText = 4;
 // Room for the punctuation around a field or subfield.
 constexpr std::size_t kPunctuation = 48;
 
@@ -195,30 +199,41 @@ std::string_view Prefix(const FieldView& f) {
 // Room for a field in any format: every byte escaped, and punctuation for
 // the field and for each subfield (at most one per byte).
 std::size_t FieldRoom(const FieldView& f) {
-  return (kMaxEscape + kPunctuation) * f.data().size() + 2 * kPunctuation;
+  return (kMaxText * kMaxEscape + kPunctuation) * f.data().size() + 2 * kPunctuation;
 }
 
-void AppendMrk(const RecordView& rec, const TagFilter& filter, TextBuffer& out) {
+// The leader as printed: position 9 says UTF-8 when the text is converted.
+std::string_view Leader(const RecordView& rec, const TextConverter& text) {
+  static thread_local std::string leader;
+  if (!text.ToUtf8() || rec.leader().size() <= 9 || rec.leader()[9] == 'a') return rec.leader();
+  leader.assign(rec.leader().data(), rec.leader().size());
+  leader[9] = 'a';
+  return leader;
+}
+
+void AppendMrk(const RecordView& rec, const TagFilter& filter, TextConverter& text,
+               TextBuffer& out) {
   char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
   q = Put(q, "=LDR  ");
-  q = Escaped(q, rec.leader(), true);
+  q = Escaped(q, Leader(rec, text), true);
   *q++ = '\n';
   out.Commit(q);
   for (const FieldView& f : rec.fields()) {
     if (!filter.Selects(f)) continue;
     q = out.Room(FieldRoom(f));
+    text.StartField();
     *q++ = '=';
     q = Escaped(q, f.tag(), true);
     q = Put(q, "  ");
     if (f.isControl()) {
-      q = MnemonicBlanks(q, f.data());
+      q = MnemonicBlanks(q, text.Convert(f.data()));
     } else {
       q = MnemonicBlanks(q, f.indicators());
-      q = Escaped(q, Prefix(f), true);
+      q = Escaped(q, text.Convert(Prefix(f)), true);
       for (const SubfieldView& s : f.subfields()) {
         *q++ = '$';
         q = Escaped(q, Code(s), true);
-        q = Escaped(q, s.value(), true);
+        q = Escaped(q, text.Convert(s.value()), true);
       }
     }
     *q++ = '\n';
@@ -227,26 +242,28 @@ void AppendMrk(const RecordView& rec, const TagFilter& filter, TextBuffer& out) 
   out.Append("\n");
 }
 
-void AppendLine(const RecordView& rec, const TagFilter& filter, TextBuffer& out) {
+void AppendLine(const RecordView& rec, const TagFilter& filter, TextConverter& text,
+                TextBuffer& out) {
   char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
-  q = Escaped(q, rec.leader(), false);
+  q = Escaped(q, Leader(rec, text), false);
   *q++ = '\n';
   out.Commit(q);
   for (const FieldView& f : rec.fields()) {
     if (!filter.Selects(f)) continue;
     q = out.Room(FieldRoom(f));
+    text.StartField();
     q = Escaped(q, f.tag(), false);
     *q++ = ' ';
     if (f.isControl()) {
-      q = Escaped(q, f.data(), false);
+      q = Escaped(q, text.Convert(f.data()), false);
     } else {
       q = Escaped(q, f.indicators(), false);
-      q = Escaped(q, Prefix(f), false);
+      q = Escaped(q, text.Convert(Prefix(f)), false);
       for (const SubfieldView& s : f.subfields()) {
         q = Put(q, " $");
         q = Escaped(q, Code(s), false);
         *q++ = ' ';
-        q = Escaped(q, s.value(), false);
+        q = Escaped(q, text.Convert(s.value()), false);
       }
     }
     *q++ = '\n';
@@ -262,23 +279,25 @@ std::string_view Indicator(const FieldView& f, std::size_t i) {
   return i < ind.size() ? ind.substr(i, 1) : std::string_view(" ");
 }
 
-void AppendJson(const RecordView& rec, const TagFilter& filter, TextBuffer& out) {
+void AppendJson(const RecordView& rec, const TagFilter& filter, TextConverter& text,
+                TextBuffer& out) {
   char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
   q = Put(q, "{\"leader\":");
-  q = JsonString(q, rec.leader());
+  q = JsonString(q, Leader(rec, text));
   q = Put(q, ",\"fields\":[");
   out.Commit(q);
   bool first = true;
   for (const FieldView& f : rec.fields()) {
     if (!filter.Selects(f)) continue;
     q = out.Room(FieldRoom(f));
+    text.StartField();
     if (!first) *q++ = ',';
     first = false;
     *q++ = '{';
     q = JsonString(q, f.tag());
     *q++ = ':';
     if (f.isControl()) {
-      q = JsonString(q, f.data());
+      q = JsonString(q, text.Convert(f.data()));
       *q++ = '}';
       out.Commit(q);
       continue;
@@ -292,7 +311,7 @@ void AppendJson(const RecordView& rec, const TagFilter& filter, TextBuffer& out)
     const std::string_view prefix = Prefix(f);
     if (!prefix.empty()) {
       q = Put(q, "{\"\":");
-      q = JsonString(q, prefix);
+      q = JsonString(q, text.Convert(prefix));
       *q++ = '}';
       first_subfield = false;
     }
@@ -302,7 +321,7 @@ void AppendJson(const RecordView& rec, const TagFilter& filter, TextBuffer& out)
       *q++ = '{';
       q = JsonString(q, Code(s));
       *q++ = ':';
-      q = JsonString(q, s.value());
+      q = JsonString(q, text.Convert(s.value()));
       *q++ = '}';
     }
     q = Put(q, "]}}");
@@ -325,18 +344,49 @@ void TextBuffer::Grow(std::size_t n) {
 void TextBuffer::Append(std::string_view s) { Commit(Put(Room(s.size()), s)); }
 
 void AppendRecord(Format format, const RecordView& rec, const TagFilter& filter,
-                  TextBuffer& out) {
+                  TextConverter& text, TextBuffer& out) {
   switch (format) {
     case Format::kMrk:
-      AppendMrk(rec, filter, out);
+      AppendMrk(rec, filter, text, out);
       break;
     case Format::kLine:
-      AppendLine(rec, filter, out);
+      AppendLine(rec, filter, text, out);
       break;
     case Format::kJson:
-      AppendJson(rec, filter, out);
+      AppendJson(rec, filter, text, out);
       break;
   }
+}
+
+void TextConverter::StartRecord(const RecordView& rec) {
+  problems_.clear();
+  record_ = rec.bytes().data();
+  offset_ = rec.offset();
+  switch (charset_) {
+    case Charset::kAuto:
+      guess_ = quillet::guessEncoding(rec);
+      break;
+    case Charset::kMarc8:
+      guess_ = {quillet::Encoding::kMarc8, false};
+      break;
+    case Charset::kUtf8:
+    case Charset::kRaw:
+      guess_ = {quillet::Encoding::kUtf8, false};
+      break;
+  }
+}
+
+std::string_view TextConverter::Convert(std::string_view raw) {
+  if (charset_ == Charset::kRaw || raw.empty()) return raw;
+  text_.clear();
+  const std::uint64_t at = offset_ + static_cast<std::uint64_t>(raw.data() - record_);
+  if (guess_.encoding == quillet::Encoding::kMarc8) {
+    marc8_.decode(raw, text_, &problems_, at);
+  } else {
+    quillet::appendUtf8(raw, text_, &problems_, at);
+  }
+  if (nfc_) quillet::composeNfc(text_);
+  return text_;
 }
 
 void AppendEscaped(std::string_view bytes, bool mrk, std::string& out) {

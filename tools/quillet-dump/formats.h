@@ -1,6 +1,7 @@
 #ifndef QUILLET_TOOLS_DUMP_FORMATS_H_
 #define QUILLET_TOOLS_DUMP_FORMATS_H_
 
+#include <quillet/marc8.h>
 #include <quillet/view.h>
 
 #include <cstddef>
@@ -12,6 +13,43 @@
 namespace quillet_dump {
 
 enum class Format { kMrk, kLine, kJson };
+
+// How a record's text is read: by leader/09 and the bytes (auto), as MARC-8,
+// as UTF-8, or not at all (raw: the bytes as they are).
+enum class Charset { kAuto, kMarc8, kUtf8, kRaw };
+
+// Turns a record's text into UTF-8, piece by piece, for the formats: MARC-8
+// decoded (escape sequences carry from one subfield to the next within a
+// field), UTF-8 checked (bytes that are not become U+FFFD), optionally
+// composed to NFC. Reuses its buffers; one record at a time.
+class TextConverter {
+ public:
+  TextConverter(Charset charset, bool nfc) : charset_(charset), nfc_(nfc) {}
+
+  // Decides how `rec` is read; its problems start empty.
+  void StartRecord(const quillet::RecordView& rec);
+  // At the start of each field: MARC-8 designations end with the field.
+  void StartField() { marc8_.reset(); }
+  // The text of `raw` (bytes of the record), valid until the next call.
+  std::string_view Convert(std::string_view raw);
+
+  // Whether the text comes out as UTF-8 (every charset but raw).
+  bool ToUtf8() const { return charset_ != Charset::kRaw; }
+  // The encoding the record was read with, and whether its leader says otherwise.
+  const quillet::EncodingGuess& guess() const { return guess_; }
+  // What could not be decoded in the record so far.
+  const std::vector<quillet::TextProblem>& problems() const { return problems_; }
+
+ private:
+  Charset charset_;
+  bool nfc_;
+  quillet::EncodingGuess guess_{quillet::Encoding::kUtf8, false};
+  const char* record_ = nullptr;  // the record's first byte, for offsets
+  std::uint64_t offset_ = 0;      // the record's offset in the input
+  quillet::Marc8Decoder marc8_;
+  std::string text_;
+  std::vector<quillet::TextProblem> problems_;
+};
 
 // Which fields to print: all, or those whose tag matches one of the
 // patterns (245, 6XX, 6..).
@@ -55,8 +93,10 @@ class TextBuffer {
 // by tag; a data field's bytes before its first delimiter, if any, are
 // printed after the indicators (mrk, line) or as a subfield with an empty
 // code (json), so nothing is lost.
+// The leader's position 9 is written `a` when the text comes out as UTF-8,
+// so that the output describes its own encoding.
 void AppendRecord(Format format, const quillet::RecordView& rec, const TagFilter& filter,
-                  TextBuffer& out);
+                  TextConverter& text, TextBuffer& out);
 
 // Appends bytes for a line-oriented format: each byte below 0x20 and 0x7F
 // as {0xHH}, '{' as {lcub}, so no value can break or forge a line. In mrk,

@@ -116,8 +116,16 @@ int main(int argc, char** argv) {
       "--index", index, "One line per record: [file,] ordinal, byte offset, length, 001, MD5");
   count_flag->excludes(check_flag, index_flag);
   check_flag->excludes(index_flag);
+  std::string charset_name = "auto";
+  app.add_option("--charset", charset_name,
+                 "How text is read: auto (leader/09 and the bytes), marc8, utf8, raw (bytes as they are)")
+      ->check(CLI::IsMember({"auto", "marc8", "utf8", "raw"}));
+  app.add_flag("--nfc", options.nfc, "Compose the text to Unicode normalization form C");
+  app.add_flag("--check-encoding", options.check_encoding,
+               "Also report text that cannot be decoded and leaders that name the wrong encoding");
   app.add_flag("--strict", options.strict,
-               "Also report what the classic interface throws (control number included)");
+               "Also report what the classic interface throws (control number included), and "
+               "encoding problems");
   app.add_flag("-q,--quiet", options.quiet, "Report no problems; the exit code still tells");
   app.add_option("--offset", offset_text, "Skip the first N records of each file");
   app.add_option("--limit", limit_text, "Stop after N records of each file");
@@ -147,6 +155,12 @@ int main(int argc, char** argv) {
   }
   options.filter.patterns = tags;
   options.format = formats.at(format_name);
+  const std::map<std::string, quillet_dump::Charset> charsets{
+      {"auto", quillet_dump::Charset::kAuto},
+      {"marc8", quillet_dump::Charset::kMarc8},
+      {"utf8", quillet_dump::Charset::kUtf8},
+      {"raw", quillet_dump::Charset::kRaw}};
+  options.charset = charsets.at(charset_name);
   if (count) options.mode = Mode::kCount;
   if (check) options.mode = Mode::kCheck;
   if (index) options.mode = Mode::kIndex;

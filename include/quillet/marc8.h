@@ -1,0 +1,125 @@
+#ifndef QUILLET_MARC8_H_
+#define QUILLET_MARC8_H_
+
+/// @file
+/// MARC-8 to UTF-8, and the choice of a record's encoding.
+///
+/// Records whose leader/09 is blank are in MARC-8: ASCII and the Extended
+/// Latin set (ANSEL) by default, other sets designated by escape sequences,
+/// diacritics written before the letter they go on. quillet::Marc8Decoder
+/// turns such bytes into UTF-8 with the marks after their letters; a code
+/// with no mapping, an unknown escape sequence or a character cut short
+/// becomes U+FFFD and a quillet::TextProblem, and the text after it is
+/// decoded as usual. Nothing here throws for bad input.
+///
+/// @code
+///   quillet::Marc8Decoder decoder;
+///   std::string text;
+///   decoder.reset();                       // at the start of each field
+///   for (quillet::SubfieldView s : field.subfields()) {
+///     text.clear();
+///     decoder.decode(s.value(), text);     // escapes carry across subfields
+///   }
+/// @endcode
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quillet/export.h"
+
+namespace quillet {
+
+class RecordView;
+
+/// Something in a field's text that could not be decoded as it stands.
+/// A plain value.
+struct QUILLET_EXPORT TextProblem {
+  /// What was found.
+  enum class Kind : std::uint8_t {
+    kUnmapped,       ///< a MARC-8 code with no character in its set
+    kUnknownEscape,  ///< an escape sequence that designates no known set
+    kCutShort,       ///< a multi-byte character cut short by the end of the text
+    kInvalidUtf8,    ///< bytes that are not well-formed UTF-8
+  };
+  /// What was found.
+  Kind kind;
+  /// Offset of the first byte concerned, counted from the start of the text
+  /// decoded (plus the `offset` given to the decoding call).
+  std::uint64_t offset;
+  /// The bytes concerned (at most four).
+  unsigned char bytes[4];
+  /// How many of `bytes` are used.
+  std::uint8_t size;
+
+  /// The fixed English message of the kind.
+  const char* message() const noexcept;
+  /// The message with the offset and the bytes in hex:
+  /// "MARC-8 code without a character at byte 12: 0xA0".
+  std::string describe() const;
+};
+
+/// Decodes MARC-8 text to UTF-8.
+///
+/// Holds the designated character sets, which carry over from one decode()
+/// to the next until reset(): MARC-8 designations last to the end of the
+/// field. A plain value; one thread at a time per decoder.
+class QUILLET_EXPORT Marc8Decoder {
+ public:
+  /// A decoder with the default sets: Basic Latin in G0, Extended Latin in G1.
+  Marc8Decoder() { reset(); }
+  /// Back to the default sets, as at the start of a field.
+  void reset() noexcept;
+
+  /// Appends the UTF-8 of the MARC-8 `text` to `out`, each combining mark
+  /// after the character it precedes in MARC-8 (marks left at the end of the
+  /// text are appended as they are). Problems, if `problems` is given, are
+  /// appended with offsets counted from `offset`.
+  void decode(std::string_view text, std::string& out,
+              std::vector<TextProblem>* problems = nullptr, std::uint64_t offset = 0);
+
+ private:
+  const std::uint32_t* g0_;  // one-byte set in G0, or null for EACC
+  const std::uint32_t* g1_;  // one-byte set in G1, or null for EACC
+};
+
+/// Appends `text` to `out` when it is well-formed UTF-8; each byte that
+/// starts no well-formed sequence becomes U+FFFD and, if `problems` is
+/// given, a TextProblem::Kind::kInvalidUtf8 at `offset` plus its position.
+QUILLET_EXPORT void appendUtf8(std::string_view text, std::string& out,
+                               std::vector<TextProblem>* problems = nullptr,
+                               std::uint64_t offset = 0);
+
+/// True when `text` is well-formed UTF-8.
+QUILLET_EXPORT bool isUtf8(std::string_view text) noexcept;
+
+/// Composes `text`, UTF-8, to Unicode normalization form C in place.
+QUILLET_EXPORT void composeNfc(std::string& text);
+
+/// How a record's text is encoded.
+enum class Encoding : std::uint8_t {
+  kUtf8,   ///< leader/09 `a`
+  kMarc8,  ///< leader/09 blank
+};
+
+/// The encoding a record's bytes are in.
+struct QUILLET_EXPORT EncodingGuess {
+  /// The encoding the text is decoded with.
+  Encoding encoding;
+  /// True when the leader says otherwise (then `encoding` follows the bytes).
+  bool leader_disagrees;
+};
+
+/// Decides a record's encoding: leader/09 `a` means UTF-8, anything else
+/// MARC-8, except where the bytes say otherwise. A record marked MARC-8 that
+/// holds no escape sequence and whose data is well-formed UTF-8 with at least
+/// one multi-byte sequence is UTF-8; a record marked UTF-8 whose data is not
+/// well-formed UTF-8 but holds an escape sequence or MARC-8 diacritics
+/// before letters is MARC-8. Only the fields' data is looked at.
+QUILLET_EXPORT EncodingGuess guessEncoding(const RecordView& rec) noexcept;
+
+}  // namespace quillet
+
+#endif  // QUILLET_MARC8_H_
