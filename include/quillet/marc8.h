@@ -110,6 +110,9 @@ struct QUILLET_EXPORT EncodingGuess {
   Encoding encoding;
   /// True when the leader says otherwise (then `encoding` follows the bytes).
   bool leader_disagrees;
+  /// True when `encoding` is UTF-8 and every field's data is well-formed
+  /// UTF-8, so that text taken from the record needs no further check.
+  bool well_formed;
 };
 
 /// Decides a record's encoding: leader/09 `a` means UTF-8, anything else

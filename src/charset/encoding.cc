@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "charset/utf8.h"
 #include "quillet/iso2709.h"
 #include "quillet/marc8.h"
@@ -15,12 +17,26 @@ struct TextShape {
   bool diacritic = false;  // a MARC-8 combining mark (0xE0-0xFE) before a letter
 };
 
-TextShape Look(const RecordView& rec) {
+// Looks until `enough` says the answer cannot change.
+template <typename Enough>
+TextShape Look(const RecordView& rec, Enough enough) {
   TextShape shape;
   for (const FieldView& f : rec.fields()) {
     const std::string_view data = f.data();
     const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data());
     for (std::size_t i = 0; i < data.size();) {
+      if (data.size() - i >= 8) {  // eight ASCII bytes without an ESC at a time
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+        const std::uint64_t esc = w ^ (kOnes * 0x1B);
+        if ((((esc - kOnes) & ~esc) | w) & (kOnes * 0x80)) {
+          // a byte to look at among these eight
+        } else {
+          i += 8;
+          continue;
+        }
+      }
       const unsigned char b = p[i];
       if (b < 0x80) {
         shape.escape = shape.escape || b == 0x1B;
@@ -39,6 +55,7 @@ TextShape Look(const RecordView& rec) {
         shape.multibyte = true;
         i += len;
       }
+      if (enough(shape)) return shape;
     }
   }
   return shape;
@@ -49,13 +66,15 @@ TextShape Look(const RecordView& rec) {
 EncodingGuess guessEncoding(const RecordView& rec) noexcept {
   const std::string_view leader = rec.leader();
   const bool marked_utf8 = leader.size() > 9 && leader[9] == 'a';
-  const TextShape shape = Look(rec);
   if (marked_utf8) {
-    if (shape.invalid && (shape.escape || shape.diacritic)) return {Encoding::kMarc8, true};
-    return {Encoding::kUtf8, false};
+    const TextShape shape =
+        Look(rec, [](const TextShape& s) { return s.invalid && (s.escape || s.diacritic); });
+    if (shape.invalid && (shape.escape || shape.diacritic)) return {Encoding::kMarc8, true, false};
+    return {Encoding::kUtf8, false, !shape.invalid};
   }
-  if (!shape.escape && !shape.invalid && shape.multibyte) return {Encoding::kUtf8, true};
-  return {Encoding::kMarc8, false};
+  const TextShape shape = Look(rec, [](const TextShape& s) { return s.escape || s.invalid; });
+  if (!shape.escape && !shape.invalid && shape.multibyte) return {Encoding::kUtf8, true, true};
+  return {Encoding::kMarc8, false, false};
 }
 
 }  // namespace quillet

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <utf8proc.h>
@@ -109,8 +110,27 @@ void Marc8Decoder::decode(std::string_view text, std::string& out,
     problems->push_back(tp);
   };
 
+  out.reserve(out.size() + 3 * n + 4);  // a byte gives at most three of UTF-8, or U+FFFD
   std::size_t i = 0;
   while (i < n) {
+    // Runs of printable ASCII in the default G0 set are copied as they are.
+    if (g0_ == kBasicLatin && marks == std::string::npos) {
+      std::size_t j = i;
+      while (n - j >= 8) {  // eight at a time: no high bit, nothing below 0x20, no DEL
+        std::uint64_t w;
+        std::memcpy(&w, p + j, 8);
+        constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = kOnes * 0x80;
+        const std::uint64_t del = w ^ (kOnes * 0x7F);
+        if (((w | ((w - kOnes * 0x20) & ~w) | ((del - kOnes) & ~del)) & kHighs) != 0) break;
+        j += 8;
+      }
+      while (j < n && p[j] >= 0x20 && p[j] < 0x7F) ++j;
+      if (j != i) {
+        out.append(text.data() + i, j - i);
+        i = j;
+        if (i == n) break;
+      }
+    }
     const unsigned char b = p[i];
     if (b == static_cast<unsigned char>(kEscape)) {
       // ESC, intermediates 0x20-0x2F, one final byte.
@@ -208,6 +228,14 @@ void appendUtf8(std::string_view text, std::string& out, std::vector<TextProblem
 bool isUtf8(std::string_view text) noexcept {
   const unsigned char* const p = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size();) {
+    if (text.size() - i >= 8) {  // eight ASCII bytes at a time
+      std::uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     if (p[i] < 0x80) {
       ++i;
       continue;

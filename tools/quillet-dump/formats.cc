@@ -1,5 +1,6 @@
 #include "formats.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -117,23 +118,33 @@ char* MnemonicBlanks(char* q, std::string_view bytes) {
   return q;
 }
 
-// Writes `bytes` as the body of a JSON string at q (room: kMaxEscape per byte).
-char* JsonText(char* q, std::string_view bytes) {
+// Writes `bytes` as the body of a JSON string at q (room: kMaxEscape per
+// byte). Text known to be well-formed UTF-8 is copied without checking it
+// again.
+char* JsonText(char* q, std::string_view bytes, bool utf8 = false) {
   static const char kLowHex[] = "0123456789abcdef";
   const char* const data = bytes.data();
   const unsigned char* const p = reinterpret_cast<const unsigned char*>(data);
   const std::size_t size = bytes.size();
   std::size_t i = 0;
   while (i < size) {
-    while (size - i >= 8) {  // plain ASCII text, eight bytes at a time
+    while (size - i >= 8) {  // plain text, eight bytes at a time
       const std::uint64_t x = Load8(data + i);
-      if ((x & kHighs) != 0 || AnyBelow(x, 0x20) || AnyEqual(x, '"') || AnyEqual(x, '\\')) break;
+      if ((!utf8 && (x & kHighs) != 0) || AnyBelow(x, 0x20) || AnyEqual(x, '"') ||
+          AnyEqual(x, '\\')) {
+        break;
+      }
       std::memcpy(q, data + i, 8);
       q += 8;
       i += 8;
     }
     if (i == size) break;
     const unsigned char b = p[i];
+    if (b >= 0x80 && utf8) {
+      *q++ = static_cast<char>(b);
+      ++i;
+      continue;
+    }
     if (b >= 0x80) {
       const std::size_t len = Utf8SequenceLength(p + i, size - i);
       if (len == 0) {
@@ -169,9 +180,16 @@ char* JsonText(char* q, std::string_view bytes) {
   return q;
 }
 
-char* JsonString(char* q, std::string_view bytes) {
+char* JsonString(char* q, std::string_view bytes, bool utf8 = false) {
   *q++ = '"';
-  q = JsonText(q, bytes);
+  // Tags, codes and indicators: a few plain characters, copied straight.
+  if (bytes.size() <= 3 &&
+      std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; })) {
+    q = Put(q, bytes);
+    *q++ = '"';
+    return q;
+  }
+  q = JsonText(q, bytes, utf8);
   *q++ = '"';
   return q;
 }
@@ -297,7 +315,7 @@ void AppendJson(const RecordView& rec, const TagFilter& filter, TextConverter& t
     q = JsonString(q, f.tag());
     *q++ = ':';
     if (f.isControl()) {
-      q = JsonString(q, text.Convert(f.data()));
+      q = JsonString(q, text.Convert(f.data()), text.ToUtf8());
       *q++ = '}';
       out.Commit(q);
       continue;
@@ -311,7 +329,7 @@ void AppendJson(const RecordView& rec, const TagFilter& filter, TextConverter& t
     const std::string_view prefix = Prefix(f);
     if (!prefix.empty()) {
       q = Put(q, "{\"\":");
-      q = JsonString(q, text.Convert(prefix));
+      q = JsonString(q, text.Convert(prefix), text.ToUtf8());
       *q++ = '}';
       first_subfield = false;
     }
@@ -321,7 +339,7 @@ void AppendJson(const RecordView& rec, const TagFilter& filter, TextConverter& t
       *q++ = '{';
       q = JsonString(q, Code(s));
       *q++ = ':';
-      q = JsonString(q, text.Convert(s.value()));
+      q = JsonString(q, text.Convert(s.value()), text.ToUtf8());
       *q++ = '}';
     }
     q = Put(q, "]}}");
@@ -367,11 +385,11 @@ void TextConverter::StartRecord(const RecordView& rec) {
       guess_ = quillet::guessEncoding(rec);
       break;
     case Charset::kMarc8:
-      guess_ = {quillet::Encoding::kMarc8, false};
+      guess_ = {quillet::Encoding::kMarc8, false, false};
       break;
     case Charset::kUtf8:
     case Charset::kRaw:
-      guess_ = {quillet::Encoding::kUtf8, false};
+      guess_ = {quillet::Encoding::kUtf8, false, false};
       break;
   }
 }
@@ -382,6 +400,8 @@ std::string_view TextConverter::Convert(std::string_view raw) {
   const std::uint64_t at = offset_ + static_cast<std::uint64_t>(raw.data() - record_);
   if (guess_.encoding == quillet::Encoding::kMarc8) {
     marc8_.decode(raw, text_, &problems_, at);
+  } else if (!nfc_ && (guess_.well_formed || quillet::isUtf8(raw))) {
+    return raw;  // nothing to change
   } else {
     quillet::appendUtf8(raw, text_, &problems_, at);
   }

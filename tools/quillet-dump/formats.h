@@ -43,7 +43,7 @@ class TextConverter {
  private:
   Charset charset_;
   bool nfc_;
-  quillet::EncodingGuess guess_{quillet::Encoding::kUtf8, false};
+  quillet::EncodingGuess guess_{quillet::Encoding::kUtf8, false, false};
   const char* record_ = nullptr;  // the record's first byte, for offsets
   std::uint64_t offset_ = 0;      // the record's offset in the input
   quillet::Marc8Decoder marc8_;
