@@ -38,7 +38,7 @@ inline std::uint64_t Load8(const char* p) {
 }
 
 inline char* Put(char* q, std::string_view s) {
-  std::memcpy(q, s.data(), s.size());
+  if (!s.empty()) std::memcpy(q, s.data(), s.size());  // an empty view may hold null
   return q + s.size();
 }
 
