@@ -241,27 +241,6 @@ TEST(OutOfMemory, AnyOneOrTwoAllocationsMayFail) {
             << " runs with one or two of them failing\n";
 }
 
-TEST(OutOfMemory, FailingToBuildAMessageIsBadAlloc) {
-  // Building the message may itself run out of memory: then bad_alloc, not
-  // a half-made exception, reaches the caller.
-  const std::string bad = Patched(BuildRecord({{"001", "1"}}), 0, "0x025");
-  for (long n = 0; n < 4; ++n) {
-    t_index = 0;
-    t_first = n;
-    t_armed = true;
-    try {
-      Record rec(bad.data(), static_cast<unsigned>(bad.size()));
-      t_armed = false;
-      ADD_FAILURE() << "no exception";
-    } catch (const std::bad_alloc&) {
-    } catch (const MrcException& e) {
-      t_armed = false;
-      EXPECT_STREQ("BytesToInt Error", e.what());
-    }
-    t_armed = false;
-  }
-}
-
 // Fills a record from the test records and walks it.
 void FillAndWalk(Record& rec) {
   std::istringstream in(Records());

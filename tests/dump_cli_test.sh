@@ -131,11 +131,22 @@ check "closed pipe with SIGPIPE ignored exits 2" '[ "$status" = 2 ] && grep -q "
 printf '<?xml version="1.0"?>\n<collection/>\n' >"$work/x.xml"
 printf '=LDR  00000nam a2200000 a 4500\n' >"$work/x.mrk"
 printf '{"leader": "x"}\n' >"$work/x.json"
-gzip -c "$sample" >"$work/x.gz"
-for kind in "x.xml:MARCXML" "x.mrk:mnemonic" "x.json:JSON" "x.gz:gzip"; do
+for kind in "x.xml:MARCXML" "x.mrk:mnemonic" "x.json:JSON"; do
   run 2 "${kind%:*}" "$dump" --count "$work/${kind%:*}"
   check "${kind%:*} is called ${kind#*:}" 'grep -q "looks like ${kind#*:}" "$work/err"'
 done
+
+# Gzip input, one member or several (as cat makes them), by file and stdin;
+# cut short, it is an error after what was read.
+gzip -c "$sample" >"$work/one.gz"
+cat "$work/one.gz" "$work/one.gz" >"$work/two.gz"
+run 0 "gzip" "$dump" --format line "$work/one.gz"
+same "gzip output" "$golden/sample.line" "$work/out"
+run 0 "gzip members" sh -c "\"$dump\" --count - <\"$work/two.gz\""
+check "gzip members counted" '[ "$(cat "$work/out")" = "24 -" ]'
+head -c 3000 "$work/one.gz" >"$work/cut.gz"
+run 2 "gzip cut short" "$dump" --count "$work/cut.gz"
+check "gzip cut short message" 'grep -q "read error: gzip data ends inside a member" "$work/err"'
 
 # Usage errors, unreadable input.
 run 2 "unknown option" "$dump" --frobnicate "$sample"

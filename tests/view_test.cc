@@ -4,6 +4,7 @@
 #include <quillet/quillet.h>
 #include <quillet/view.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <cstdio>
@@ -90,16 +91,6 @@ TEST(Views, HonourTheLeadersIndicatorCountAndCodeLength) {
   EXPECT_EQ(' ', f.indicator2());
   EXPECT_EQ("Title", f.subfield('a'));
   EXPECT_EQ("Z", f.subfield('x'));
-}
-
-TEST(Views, OfAClassicRecordGiveItsBytes) {
-  const std::string bytes = Rec("42");
-  const ExactBuffer exact(bytes);
-  Record classic(exact.data(), exact.size());
-  const RecordView view(classic);
-  EXPECT_EQ(classic.getData(), view.bytes().data());
-  EXPECT_EQ("42", view.controlNumber());
-  EXPECT_EQ("Title", view.field("245")->subfield('a'));
 }
 
 // Damaged inputs and what the reader gives for each. Records of Rec() are
@@ -257,10 +248,6 @@ TEST(Reader, GivesTheSameRecordsWhateverTheInput) {
   ::close(fds[0]);
 }
 
-TEST(Reader, MissingFileThrowsSystemError) {
-  EXPECT_THROW(Reader("/nonexistent/quillet.mrc"), std::system_error);
-}
-
 TEST(Reader, ReadsNothingOutsideTheInput) {
   // Every prefix of the damaged input, in a buffer of exactly its size, and
   // every record cut short parsed on its own: AddressSanitizer sees any
@@ -276,6 +263,47 @@ TEST(Reader, ReadsNothingOutsideTheInput) {
     }
     static_cast<void>(rec.problems());
   }
+}
+
+// One gzip member holding `bytes`.
+std::string Gzip(const std::string& bytes) {
+  z_stream z{};
+  EXPECT_EQ(Z_OK, deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY));
+  std::string out(deflateBound(&z, bytes.size()) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+TEST(Reader, ReadsGzipDataThroughWithOffsetsOfTheUncompressedBytes) {
+  const std::string bytes = DamagedInput();
+  const std::string expected = SummaryOf(bytes);
+  const std::string half = bytes.substr(0, bytes.size() / 2), rest = bytes.substr(bytes.size() / 2);
+  for (const std::string& gz : {Gzip(bytes), Gzip(half) + Gzip(rest)}) {  // one member, two
+    EXPECT_EQ(expected, SummaryOf(gz));
+    std::istringstream in(gz);
+    Reader::Options options;
+    options.chunk_size = 7;
+    Reader stream(in, options);
+    EXPECT_EQ(expected, Summary(stream));
+  }
+  // Cut short: what was read is kept, and the reader says why it stopped.
+  const std::string whole = Gzip(bytes);
+  const std::string cut = whole.substr(0, whole.size() - 20);
+  const ExactBuffer exact(cut);
+  Reader reader(exact.data(), exact.size());
+  RecordView rec;
+  ASSERT_TRUE(reader.next(rec));
+  while (reader.next(rec)) {
+  }
+  ASSERT_FALSE(reader.problems().empty());
+  EXPECT_EQ(Problem::Kind::kReadError, reader.problems()[reader.problems().size() - 1].kind);
+  EXPECT_EQ("gzip data ends inside a member", reader.readError());
 }
 
 // A file of 40-byte records that each claim 99,999 bytes goes, per byte,

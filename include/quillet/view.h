@@ -476,6 +476,10 @@ class QUILLET_EXPORT RecordView {
 
 /// Frames the records of an input, tolerating damage.
 ///
+/// Gzip data (recognised by its first two bytes) is read through, members
+/// one after another; offsets are then those of the uncompressed bytes, and
+/// data cut short ends the input with Problem::Kind::kReadError.
+///
 /// Owns its buffer (or its mapping of a file); the views of the records it
 /// gives are valid until the next next(). Not copyable, movable. One thread
 /// at a time.

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include <zlib.h>
+
 #include "foundations/digits.h"
 #include "quillet/iso2709.h"
 #include "quillet/view.h"
@@ -80,6 +82,108 @@ class FdSource : public ChunkSource {
 };
 #endif
 
+// A block of memory read as chunks: gzip data given in memory.
+class MemorySource : public ChunkSource {
+ public:
+  MemorySource(const char* data, std::size_t size) : data_(data), size_(size) {}
+  std::size_t Read(char* dst, std::size_t n, std::string&) override {
+    const std::size_t take = std::min(n, size_ - at_);
+    if (take) std::memcpy(dst, data_ + at_, take);
+    at_ += take;
+    return take;
+  }
+
+ private:
+  const char* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+// Bytes already read from a source, handed out before the source's own.
+class PrefixedSource : public ChunkSource {
+ public:
+  PrefixedSource(std::string prefix, std::unique_ptr<ChunkSource> rest)
+      : prefix_(std::move(prefix)), rest_(std::move(rest)) {}
+  std::size_t Read(char* dst, std::size_t n, std::string& error) override {
+    if (at_ < prefix_.size()) {
+      const std::size_t take = std::min(n, prefix_.size() - at_);
+      std::memcpy(dst, prefix_.data() + at_, take);
+      at_ += take;
+      return take;
+    }
+    return rest_ ? rest_->Read(dst, n, error) : 0;
+  }
+
+ private:
+  std::string prefix_;
+  std::size_t at_ = 0;
+  std::unique_ptr<ChunkSource> rest_;
+};
+
+// The uncompressed bytes of gzip data, members one after another (as
+// `cat a.gz b.gz` makes them). Data that ends inside a member is a read
+// error, after everything before it is given.
+class GzipSource : public ChunkSource {
+ public:
+  explicit GzipSource(std::unique_ptr<ChunkSource> compressed)
+      : compressed_(std::move(compressed)), in_(new unsigned char[kIn]) {
+    stream_.zalloc = Z_NULL;
+    stream_.zfree = Z_NULL;
+    stream_.opaque = Z_NULL;
+    stream_.next_in = in_.get();
+    stream_.avail_in = 0;
+    if (inflateInit2(&stream_, 15 + 16) != Z_OK) throw std::bad_alloc();  // gzip wrapper
+  }
+  ~GzipSource() override { inflateEnd(&stream_); }
+
+  std::size_t Read(char* dst, std::size_t n, std::string& error) override {
+    if (done_) return 0;
+    const uInt room = static_cast<uInt>(std::min<std::size_t>(n, 1u << 30));
+    stream_.next_out = reinterpret_cast<unsigned char*>(dst);
+    stream_.avail_out = room;
+    while (stream_.avail_out == room) {  // until something comes out
+      if (stream_.avail_in == 0 && !Refill(error)) {
+        if (error.empty() && in_member_) error = "gzip data ends inside a member";
+        done_ = true;
+        break;
+      }
+      const int status = inflate(&stream_, Z_NO_FLUSH);
+      if (status == Z_STREAM_END) {
+        in_member_ = false;
+        if (stream_.avail_in == 0 && !Refill(error)) {  // the end of the last member
+          done_ = true;
+          break;
+        }
+        inflateReset(&stream_);  // another member follows
+        in_member_ = true;
+      } else if (status != Z_OK && status != Z_BUF_ERROR) {
+        error = std::string("gzip data is damaged") + (stream_.msg ? ": " : "") +
+                (stream_.msg ? stream_.msg : "");
+        done_ = true;
+        break;
+      }
+    }
+    return room - stream_.avail_out;
+  }
+
+ private:
+  static constexpr std::size_t kIn = 1 << 16;
+
+  bool Refill(std::string& error) {
+    const std::size_t got =
+        compressed_->Read(reinterpret_cast<char*>(in_.get()), kIn, error);
+    stream_.next_in = in_.get();
+    stream_.avail_in = static_cast<uInt>(got);
+    return got != 0;
+  }
+
+  std::unique_ptr<ChunkSource> compressed_;
+  std::unique_ptr<unsigned char[]> in_;
+  z_stream stream_;
+  bool in_member_ = true;  // inside a member that has not ended
+  bool done_ = false;
+};
+
 // The input is a window of bytes [window_offset_, window_offset_ +
 // window_size_) that Fill() extends on demand; memory is one window from
 // the start. Positions are offsets in the whole input, so the
@@ -95,6 +199,10 @@ class Reader::Impl {
   }
 
   void SetMemory(const char* data, std::size_t size) {
+    if (size >= 2 && data[0] == '\x1F' && data[1] == '\x8B') {  // gzip: read it through
+      SetChunks(std::unique_ptr<ChunkSource>(new MemorySource(data, size)));
+      return;
+    }
     window_ = size ? data : "";
     window_size_ = size;
     end_of_input_ = true;
@@ -161,6 +269,7 @@ class Reader::Impl {
   bool end_of_input_ = false;
   // Chunked input: the source and the buffer that holds the window.
   std::unique_ptr<ChunkSource> source_;
+  bool sniffed_ = false;  // whether the source was looked at for gzip data
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::string read_error_;
@@ -177,6 +286,16 @@ void Reader::Impl::ReadMore(std::uint64_t keep, std::size_t wanted) {
   if (!source_) {
     end_of_input_ = true;
     return;
+  }
+  if (!sniffed_) {
+    // Gzip data is recognised by its first two bytes, and read through.
+    sniffed_ = true;
+    std::string head;
+    char byte;
+    while (head.size() < 2 && source_->Read(&byte, 1, read_error_) == 1) head += byte;
+    const bool gzip = head.size() == 2 && head[0] == '\x1F' && head[1] == '\x8B';
+    source_.reset(new PrefixedSource(std::move(head), std::move(source_)));
+    if (gzip) source_.reset(new GzipSource(std::move(source_)));
   }
   // Drop what is no longer needed before growing the buffer, so memory
   // stays bounded by the longest record plus a chunk.
