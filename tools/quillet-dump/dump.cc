@@ -51,6 +51,51 @@ std::string ClassicVerdict(const RecordView& view) {
   return std::string();
 }
 
+void TagStats::Tally(Count& c) {
+  ++c.occurrences;
+  if (c.last != records_) {
+    c.last = records_;
+    ++c.records;
+  }
+}
+
+void TagStats::Add(const RecordView& rec) {
+  ++records_;
+  bytes_ += rec.bytes().size();
+  for (const Problem& p : rec.problems()) ++problems_[p.message()];
+  std::string key;
+  for (const quillet::FieldView& f : rec.fields()) {
+    key.assign(f.tag());
+    Tally(fields_[key]);
+    for (const quillet::SubfieldView& s : f.subfields()) {
+      key.resize(3);
+      key += '$';
+      if (s.code() != '\0') key += s.code();
+      Tally(subfields_[key]);
+    }
+  }
+}
+
+std::string TagStats::Table() const {
+  std::string out = "records\t\t" + std::to_string(records_) + "\t\nbytes\t\t" +
+                    std::to_string(bytes_) + "\t\n";
+  for (const auto& p : problems_) out += "problem\t" + p.first + "\t" + std::to_string(p.second) + "\t\n";
+  auto row = [&out](const char* kind, const std::string& key, const Count& c) {
+    out += kind;
+    out += '\t';
+    AppendEscaped(key, false, out);
+    out += '\t' + std::to_string(c.records) + '\t' + std::to_string(c.occurrences) + '\n';
+  };
+  auto sub = subfields_.begin();
+  for (const auto& f : fields_) {
+    row("field", f.first, f.second);
+    for (; sub != subfields_.end() && sub->first.compare(0, 3, f.first) == 0; ++sub) {
+      row("subfield", sub->first, sub->second);
+    }
+  }
+  return out;
+}
+
 Dumper::Dumper(Options options, Output& out, std::ostream& err)
     : options_(std::move(options)), out_(out), err_(err), text_(options_.charset, options_.nfc) {}
 
@@ -150,6 +195,9 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
       break;
     case Mode::kPrint:
       AppendRecord(options_.format, rec, options_.filter, text_, buffer_);
+      break;
+    case Mode::kStats:
+      tag_stats_.Add(rec);
       break;
   }
   if (encoding && options_.charset != Charset::kRaw) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <iosfwd>
 #include <limits>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,7 +17,7 @@
 
 namespace quillet_dump {
 
-enum class Mode { kPrint, kCount, kCheck, kIndex };
+enum class Mode { kPrint, kCount, kCheck, kIndex, kStats };
 
 struct Options {
   Mode mode = Mode::kPrint;
@@ -53,6 +54,31 @@ class WriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The numbers of --stats: per tag, and per tag and subfield code, how many
+// records hold it and how often it occurs; records, bytes and problems by
+// kind. One thread at a time.
+class TagStats {
+ public:
+  void Add(const quillet::RecordView& rec);
+  // Tab-separated lines: "records", "bytes" and "problem MESSAGE" totals,
+  // then for each tag in tag order its "field" line and its "subfield"
+  // lines by code: KIND, KEY, RECORDS, OCCURRENCES.
+  std::string Table() const;
+
+ private:
+  struct Count {
+    std::uint64_t records = 0;
+    std::uint64_t occurrences = 0;
+    std::uint64_t last = 0;  // the last record counted, so each counts once
+  };
+  void Tally(Count& c);
+  std::uint64_t records_ = 0;
+  std::uint64_t bytes_ = 0;
+  std::map<std::string, std::uint64_t> problems_;
+  std::map<std::string, Count> fields_;     // by tag
+  std::map<std::string, Count> subfields_;  // by tag and code
+};
+
 // Called now and then with the input bytes framed and records seen so far.
 using ProgressFn = std::function<void(std::uint64_t bytes_done, std::uint64_t records)>;
 
@@ -70,6 +96,8 @@ class Dumper {
 
   // Writes what is buffered.
   void Flush();
+  // What --stats counted so far.
+  const TagStats& stats() const { return tag_stats_; }
   // When a progress line is on the terminal, reports first erase it.
   void set_erase_line_before_reports(bool erase) { erase_line_ = erase; }
 
@@ -86,6 +114,7 @@ class Dumper {
   std::ostream& err_;
   TextBuffer buffer_;  // output waiting to be written
   TextConverter text_;
+  TagStats tag_stats_;
   bool erase_line_ = false;
 };
 

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> files;
   Options options;
-  bool count = false, check = false, index = false;
+  bool count = false, check = false, index = false, stats = false;
   std::string format_name = "mrk", offset_text, limit_text;
   std::vector<std::string> tags;
   const std::map<std::string, Format> formats{
@@ -114,8 +114,13 @@ int main(int argc, char** argv) {
   auto* check_flag = app.add_flag("--check", check, "Report structural problems only");
   auto* index_flag = app.add_flag(
       "--index", index, "One line per record: [file,] ordinal, byte offset, length, 001, MD5");
-  count_flag->excludes(check_flag, index_flag);
-  check_flag->excludes(index_flag);
+  auto* stats_flag = app.add_flag(
+      "--stats", stats,
+      "Tab-separated counts: records, bytes, problems by kind, and per tag and per tag and "
+      "subfield code the records holding it and its occurrences");
+  count_flag->excludes(check_flag, index_flag, stats_flag);
+  check_flag->excludes(index_flag, stats_flag);
+  index_flag->excludes(stats_flag);
   std::string charset_name = "auto";
   app.add_option("--charset", charset_name,
                  "How text is read: auto (leader/09 and the bytes), marc8, utf8, raw (bytes as they are)")
@@ -164,6 +169,7 @@ int main(int argc, char** argv) {
   if (count) options.mode = Mode::kCount;
   if (check) options.mode = Mode::kCheck;
   if (index) options.mode = Mode::kIndex;
+  if (stats) options.mode = Mode::kStats;
   if (files.empty()) files.push_back("-");
   options.file_column = files.size() > 1;
 
@@ -216,6 +222,10 @@ int main(int argc, char** argv) {
     if (options.mode == Mode::kCount && files.size() > 1) {
       const std::string line = std::to_string(total.records) + " total\n";
       out.Write(line.data(), line.size());
+    }
+    if (options.mode == Mode::kStats) {
+      const std::string table = dumper.stats().Table();
+      out.Write(table.data(), table.size());
     }
   } catch (const quillet_dump::WriteError& e) {
     std::cerr << "quillet-dump: cannot write output: " << e.what() << '\n';
