@@ -58,7 +58,7 @@ check "index offset/length cut out the record" '[ "$cut" = "$md5" ]'
 
 # Records in directory order, empty subfields, escapes, repairs.
 "$make_fixture" "$work/edge.mrc" || fail "make_dump_fixture"
-for format in mrk line json; do
+for format in mrk line json xml; do
   ext=$format
   [ "$format" = json ] && ext=jsonl
   run 1 "edge $format" "$dump" --format "$format" "$work/edge.mrc"
@@ -78,6 +78,21 @@ run 0 "nfc" "$dump" --nfc --format line --tag 245 --offset 4 "$work/edge.mrc"
 check "nfc composes" 'grep -q "$(printf "Soci\\303\\251t\\303\\251")" "$work/out"'
 run 1 "quiet" "$dump" --check --quiet "$work/edge.mrc"
 check "quiet says nothing" '[ ! -s "$work/err" ]'
+
+# MARCXML: well-formed whatever the bytes (each control byte XML forbids is
+# replaced and reported), valid against the schema where the records fit it.
+if command -v xmllint >/dev/null; then
+  xmllint --noout "$golden/edge.xml" && pass || fail "edge.xml is not well-formed"
+  run 0 "xml" "$dump" --format xml "$sample"
+  schema=$root/../shared/data/schemas/MARC21slim.xsd
+  if [ -f "$schema" ]; then
+    xmllint --noout --schema "$schema" "$work/out" 2>"$work/err" && pass || { fail "sample xml invalid"; head -3 "$work/err"; }
+  fi
+  printf '00041nam a2200037 a 4500001000200000\036\001\036\035' >"$work/control.mrc"
+  run 1 "xml control byte" "$dump" --format xml "$work/control.mrc"
+  xmllint --noout "$work/out" && pass || fail "xml with a control byte is not well-formed"
+  check "xml control byte reported" 'grep -q "1 character that XML does not allow replaced with U+FFFD" "$work/err"'
+fi
 
 # The same bytes from a file, from stdin and through a FIFO: the same
 # output, problems and exit code.

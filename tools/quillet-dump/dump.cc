@@ -193,9 +193,17 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
       AppendIndex(name, ordinal, rec);
       if (encoding) ConvertAll(rec, text_);
       break;
-    case Mode::kPrint:
-      AppendRecord(options_.format, rec, options_.filter, text_, buffer_);
+    case Mode::kPrint: {
+      const std::size_t replaced = AppendRecord(options_.format, rec, options_.filter, text_, buffer_);
+      if (replaced != 0) {
+        Report(name, ordinal, rec.offset(),
+               std::to_string(replaced) +
+                   (replaced == 1 ? " character" : " characters") +
+                   " that XML does not allow replaced with U+FFFD");
+        bad = true;
+      }
       break;
+    }
     case Mode::kStats:
       tag_stats_.Add(rec);
       break;

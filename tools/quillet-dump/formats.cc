@@ -348,7 +348,106 @@ void AppendJson(const RecordView& rec, const TagFilter& filter, TextConverter& t
   out.Append("]}\n");
 }
 
+// Writes `bytes` as XML character data or an attribute value at q (room:
+// kMaxEscape per byte): markup characters as entities, forbidden control
+// characters and bytes that are not UTF-8 as U+FFFD (counting the first).
+char* XmlText(char* q, std::string_view bytes, bool utf8, std::size_t* replaced) {
+  const unsigned char* const p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
+  std::size_t i = 0;
+  while (i < size) {
+    const unsigned char b = p[i];
+    if (b >= 0x80 && !utf8) {
+      const std::size_t len = Utf8SequenceLength(p + i, size - i);
+      if (len == 0) {
+        q = Put(q, "\xEF\xBF\xBD");
+        ++i;
+      } else {
+        std::memcpy(q, p + i, len);
+        q += len;
+        i += len;
+      }
+      continue;
+    }
+    ++i;
+    switch (b) {
+      case '&': q = Put(q, "&amp;"); break;
+      case '<': q = Put(q, "&lt;"); break;
+      case '>': q = Put(q, "&gt;"); break;
+      case '"': q = Put(q, "&quot;"); break;
+      // As references, so that parsers keep them as they are (a parser turns
+      // a carriage return into a line feed, and both into blanks in attributes).
+      case '\t': q = Put(q, "&#9;"); break;
+      case '\n': q = Put(q, "&#10;"); break;
+      case '\r': q = Put(q, "&#13;"); break;
+      default:
+        if (b < 0x20) {
+          q = Put(q, "\xEF\xBF\xBD");
+          ++*replaced;
+        } else {
+          *q++ = static_cast<char>(b);
+        }
+    }
+  }
+  return q;
+}
+
+std::size_t AppendXml(const RecordView& rec, const TagFilter& filter, TextConverter& text,
+                      TextBuffer& out) {
+  std::size_t replaced = 0;
+  char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
+  q = Put(q, "  <record>\n    <leader>");
+  q = XmlText(q, Leader(rec, text), false, &replaced);
+  q = Put(q, "</leader>\n");
+  out.Commit(q);
+  for (int pass = 0; pass < 2; ++pass) {  // control fields, then data fields
+    for (const FieldView& f : rec.fields()) {
+      if (f.isControl() != (pass == 0) || !filter.Selects(f)) continue;
+      q = out.Room(FieldRoom(f));
+      text.StartField();
+      if (f.isControl()) {
+        q = Put(q, "    <controlfield tag=\"");
+        q = XmlText(q, f.tag(), false, &replaced);
+        q = Put(q, "\">");
+        q = XmlText(q, text.Convert(f.data()), text.ToUtf8(), &replaced);
+        q = Put(q, "</controlfield>\n");
+        out.Commit(q);
+        continue;
+      }
+      q = Put(q, "    <datafield tag=\"");
+      q = XmlText(q, f.tag(), false, &replaced);
+      q = Put(q, "\" ind1=\"");
+      q = XmlText(q, Indicator(f, 0), false, &replaced);
+      q = Put(q, "\" ind2=\"");
+      q = XmlText(q, Indicator(f, 1), false, &replaced);
+      q = Put(q, "\">\n");
+      const std::string_view prefix = Prefix(f);
+      if (!prefix.empty()) {
+        q = Put(q, "      <subfield code=\"\">");
+        q = XmlText(q, text.Convert(prefix), text.ToUtf8(), &replaced);
+        q = Put(q, "</subfield>\n");
+      }
+      for (const SubfieldView& s : f.subfields()) {
+        q = Put(q, "      <subfield code=\"");
+        q = XmlText(q, Code(s), false, &replaced);
+        q = Put(q, "\">");
+        q = XmlText(q, text.Convert(s.value()), text.ToUtf8(), &replaced);
+        q = Put(q, "</subfield>\n");
+      }
+      q = Put(q, "    </datafield>\n");
+      out.Commit(q);
+    }
+  }
+  out.Append("  </record>\n");
+  return replaced;
+}
+
 }  // namespace
+
+const char kXmlHeader[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<collection xmlns=\"http://www.loc.gov/MARC21/slim\">\n";
+const char kXmlFooter[] = "</collection>\n";
 
 void TextBuffer::Grow(std::size_t n) {
   std::size_t capacity = capacity_ ? 2 * capacity_ : std::size_t{1} << 16;
@@ -361,8 +460,8 @@ void TextBuffer::Grow(std::size_t n) {
 
 void TextBuffer::Append(std::string_view s) { Commit(Put(Room(s.size()), s)); }
 
-void AppendRecord(Format format, const RecordView& rec, const TagFilter& filter,
-                  TextConverter& text, TextBuffer& out) {
+std::size_t AppendRecord(Format format, const RecordView& rec, const TagFilter& filter,
+                         TextConverter& text, TextBuffer& out) {
   switch (format) {
     case Format::kMrk:
       AppendMrk(rec, filter, text, out);
@@ -373,7 +472,10 @@ void AppendRecord(Format format, const RecordView& rec, const TagFilter& filter,
     case Format::kJson:
       AppendJson(rec, filter, text, out);
       break;
+    case Format::kXml:
+      return AppendXml(rec, filter, text, out);
   }
+  return 0;
 }
 
 void TextConverter::StartRecord(const RecordView& rec) {

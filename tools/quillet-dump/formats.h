@@ -12,7 +12,12 @@
 
 namespace quillet_dump {
 
-enum class Format { kMrk, kLine, kJson };
+enum class Format { kMrk, kLine, kJson, kXml };
+
+// What MARCXML output starts and ends with: the XML declaration and the
+// collection element, once around all records of a run.
+extern const char kXmlHeader[];
+extern const char kXmlFooter[];
 
 // How a record's text is read: by leader/09 and the bytes (auto), as MARC-8,
 // as UTF-8, or not at all (raw: the bytes as they are).
@@ -94,9 +99,13 @@ class TextBuffer {
 // printed after the indicators (mrk, line) or as a subfield with an empty
 // code (json), so nothing is lost.
 // The leader's position 9 is written `a` when the text comes out as UTF-8,
-// so that the output describes its own encoding.
-void AppendRecord(Format format, const quillet::RecordView& rec, const TagFilter& filter,
-                  TextConverter& text, TextBuffer& out);
+// so that the output describes its own encoding. MARCXML puts control fields
+// before data fields, as its schema wants, each in directory order; text is
+// always UTF-8 there, and characters XML 1.0 forbids (controls other than
+// tab, line feed and carriage return) become U+FFFD. Returns how many were
+// replaced.
+std::size_t AppendRecord(Format format, const quillet::RecordView& rec, const TagFilter& filter,
+                         TextConverter& text, TextBuffer& out);
 
 // Appends bytes for a line-oriented format: each byte below 0x20 and 0x7F
 // as {0xHH}, '{' as {lcub}, so no value can break or forge a line. In mrk,

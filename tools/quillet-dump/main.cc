@@ -105,11 +105,13 @@ int main(int argc, char** argv) {
   std::string format_name = "mrk", offset_text, limit_text;
   std::vector<std::string> tags;
   const std::map<std::string, Format> formats{
-      {"mrk", Format::kMrk}, {"line", Format::kLine}, {"json", Format::kJson}};
+      {"mrk", Format::kMrk}, {"line", Format::kLine}, {"json", Format::kJson},
+      {"xml", Format::kXml}};
 
   app.add_option("FILE", files, "Record files, read in order");
-  app.add_option("-f,--format", format_name, "Output format: mrk (default), line or json")
-      ->check(CLI::IsMember({"mrk", "line", "json"}));
+  app.add_option("-f,--format", format_name,
+                 "Output format: mrk (default), line, json (JSON Lines) or xml (MARCXML)")
+      ->check(CLI::IsMember({"mrk", "line", "json", "xml"}));
   auto* count_flag = app.add_flag("--count", count, "Print the number of records per file");
   auto* check_flag = app.add_flag("--check", check, "Report structural problems only");
   auto* index_flag = app.add_flag(
@@ -180,7 +182,9 @@ int main(int argc, char** argv) {
   const bool stderr_tty = ::isatty(STDERR_FILENO) == 1;
   const bool stdout_tty = ::isatty(STDOUT_FILENO) == 1;
 
+  const bool xml = options.mode == Mode::kPrint && options.format == Format::kXml;
   try {
+    if (xml) out.Write(quillet_dump::kXmlHeader, std::strlen(quillet_dump::kXmlHeader));
     for (const std::string& file : files) {
       const std::string path = file == "-" ? "/dev/stdin" : file;
       std::unique_ptr<quillet::Reader> reader;
@@ -223,6 +227,7 @@ int main(int argc, char** argv) {
       const std::string line = std::to_string(total.records) + " total\n";
       out.Write(line.data(), line.size());
     }
+    if (xml) out.Write(quillet_dump::kXmlFooter, std::strlen(quillet_dump::kXmlFooter));
     if (options.mode == Mode::kStats) {
       const std::string table = dumper.stats().Table();
       out.Write(table.data(), table.size());
