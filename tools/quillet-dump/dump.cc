@@ -194,7 +194,13 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
       if (encoding) ConvertAll(rec, text_);
       break;
     case Mode::kPrint: {
-      const std::size_t replaced = AppendRecord(options_.format, rec, options_.filter, text_, buffer_);
+      std::size_t replaced = 0;
+      try {
+        replaced = AppendRecord(options_.format, rec, options_.filter, text_, buffer_);
+      } catch (const std::length_error& e) {
+        Report(name, ordinal, rec.offset(), std::string("not written: ") + e.what());
+        bad = true;
+      }
       if (replaced != 0) {
         Report(name, ordinal, rec.offset(),
                std::to_string(replaced) +

@@ -1,5 +1,7 @@
 #include "formats.h"
 
+#include <quillet/writer.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -442,6 +444,62 @@ std::size_t AppendXml(const RecordView& rec, const TagFilter& filter, TextConver
   return replaced;
 }
 
+// Whether the reader framed the record or read its directory otherwise than
+// its bytes say: then it is written anew. Junk before it, and damage inside
+// data fields, leave its bytes as they are.
+bool Repaired(const RecordView& rec) {
+  for (const quillet::Problem& p : rec.problems()) {
+    switch (p.kind) {
+      case quillet::Problem::Kind::kJunkSkipped:
+      case quillet::Problem::Kind::kShortDataField:
+      case quillet::Problem::Kind::kNoSubfields:
+      case quillet::Problem::Kind::kSubfieldWithoutCode:
+      case quillet::Problem::Kind::kTerminatorInField:
+        break;
+      default:
+        return true;
+    }
+  }
+  return false;
+}
+
+void AppendMarc(const RecordView& rec, const TagFilter& filter, TextConverter& text,
+                TextBuffer& out) {
+  const std::string_view leader = rec.leader();
+  const quillet::EncodingGuess& guess = text.guess();
+  const bool as_read =
+      !text.ToUtf8() || (leader.size() > 9 && leader[9] == 'a' &&
+                         guess.encoding == quillet::Encoding::kUtf8 &&
+                         (guess.well_formed || quillet::isUtf8(rec.bytes())));
+  if (as_read && filter.patterns.empty() && !Repaired(rec)) {
+    out.Append(rec.bytes());
+    return;
+  }
+  static thread_local quillet::RecordWriter writer;
+  static thread_local std::string content, record;
+  writer.clear();
+  writer.setLeader(Leader(rec, text));
+  for (const FieldView& f : rec.fields()) {
+    if (!filter.Selects(f)) continue;
+    text.StartField();
+    if (f.isControl()) {
+      writer.addField(f.tag(), text.Convert(f.data()));
+      continue;
+    }
+    content.assign(f.indicators());
+    content += text.Convert(Prefix(f));
+    for (const SubfieldView& s : f.subfields()) {
+      content += '\x1F';
+      content += Code(s);
+      content += text.Convert(s.value());
+    }
+    writer.addField(f.tag(), content);
+  }
+  record.clear();
+  writer.appendTo(record);
+  out.Append(record);
+}
+
 }  // namespace
 
 const char kXmlHeader[] =
@@ -474,6 +532,9 @@ std::size_t AppendRecord(Format format, const RecordView& rec, const TagFilter& 
       break;
     case Format::kXml:
       return AppendXml(rec, filter, text, out);
+    case Format::kMarc:
+      AppendMarc(rec, filter, text, out);
+      break;
   }
   return 0;
 }

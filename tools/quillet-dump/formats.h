@@ -12,7 +12,7 @@
 
 namespace quillet_dump {
 
-enum class Format { kMrk, kLine, kJson, kXml };
+enum class Format { kMrk, kLine, kJson, kXml, kMarc };
 
 // What MARCXML output starts and ends with: the XML declaration and the
 // collection element, once around all records of a run.
@@ -103,7 +103,9 @@ class TextBuffer {
 // before data fields, as its schema wants, each in directory order; text is
 // always UTF-8 there, and characters XML 1.0 forbids (controls other than
 // tab, line feed and carriage return) become U+FFFD. Returns how many were
-// replaced.
+// replaced. ISO 2709 (kMarc) is the record's bytes as read when it was
+// neither repaired nor converted nor cut down to some tags; otherwise it is
+// written anew (std::length_error when its lengths do not fit the format).
 std::size_t AppendRecord(Format format, const quillet::RecordView& rec, const TagFilter& filter,
                          TextConverter& text, TextBuffer& out);
 

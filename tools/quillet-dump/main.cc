@@ -106,12 +106,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> tags;
   const std::map<std::string, Format> formats{
       {"mrk", Format::kMrk}, {"line", Format::kLine}, {"json", Format::kJson},
-      {"xml", Format::kXml}};
+      {"xml", Format::kXml}, {"marc", Format::kMarc}};
 
   app.add_option("FILE", files, "Record files, read in order");
   app.add_option("-f,--format", format_name,
-                 "Output format: mrk (default), line, json (JSON Lines) or xml (MARCXML)")
-      ->check(CLI::IsMember({"mrk", "line", "json", "xml"}));
+                 "Output format: mrk (default), line, json (JSON Lines), xml (MARCXML) or "
+                 "marc (ISO 2709)")
+      ->check(CLI::IsMember({"mrk", "line", "json", "xml", "marc"}));
   auto* count_flag = app.add_flag("--count", count, "Print the number of records per file");
   auto* check_flag = app.add_flag("--check", check, "Report structural problems only");
   auto* index_flag = app.add_flag(
