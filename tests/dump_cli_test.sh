@@ -137,6 +137,22 @@ check "offset/limit picks records 4 and 5" '[ "$(cut -f1 "$work/out" | tr "\n" "
 run 0 "several files" "$dump" --index --limit 1 "$sample" "$sample"
 check "index file column" '[ "$(cut -f1,2 "$work/out" | tr "\t\n" ": ")" = "$sample:1 $sample:1 " ]'
 
+# Selecting records: --where conditions (all must hold), --ids; --offset
+# and --limit then count the selected records.
+run 0 "where 001" "$dump" --index --where 001=100000003 "$sample"
+check "where 001 keeps record 3" '[ "$(cut -f1,4 "$work/out" | tr "\t" :)" = "3:100000003" ]'
+run 0 "where subfield" "$dump" --index --where '6XX$x~History' "$sample"
+check "where subfield keeps 1 2 11" '[ "$(cut -f1 "$work/out" | tr "\n" " ")" = "1 2 11 " ]'
+run 0 "where all" "$dump" --index --where '6XX$x~History' --where '050$a~GA' "$sample"
+check "where all must hold" '[ "$(cut -f1 "$work/out" | tr "\n" " ")" = "1 " ]'
+run 0 "where then offset" "$dump" --index --where '6XX$x~History' --offset 1 --limit 1 "$sample"
+check "offset and limit count the records kept" '[ "$(cut -f1 "$work/out" | tr "\n" " ")" = "2 " ]'
+printf '100000007\r\nnot-there\n100000005\n' >"$work/ids"
+run 0 "ids" "$dump" --index --ids "$work/ids" "$sample"
+check "ids keep 5 and 7 in file order" '[ "$(cut -f1 "$work/out" | tr "\n" " ")" = "5 7 " ]'
+run 2 "bad where" "$dump" --where 245x "$sample"
+check "bad where message" 'grep -q "expected ?, = or ~ after 245" "$work/err"'
+
 # Tag patterns.
 run 1 "tag pattern" "$dump" --format line --tag 6XX --tag 001 "$work/edge.mrc"
 check "6XX keeps directory order" '[ "$(sed -n 2,4p "$work/out" | cut -c1-3 | tr "\n" " ")" = "001 650 630 " ]'

@@ -231,25 +231,100 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
   return bad;
 }
 
+bool ParseCondition(const std::string& expr, Condition* c, std::string* error) {
+  *c = Condition();
+  c->tag = expr.substr(0, 3);
+  std::size_t at = 3;
+  if (expr.size() < 4 || !quillet::isTagPattern(c->tag)) {
+    *error = "a condition starts with a tag pattern of three characters and goes on with ?, =, ~ or $";
+    return false;
+  }
+  if (expr[at] == '$') {
+    if (expr.size() < 6) {
+      *error = "$ takes a subfield code, then ?, = or ~";
+      return false;
+    }
+    c->has_code = true;
+    c->code = expr[at + 1];
+    at += 2;
+  }
+  switch (expr[at]) {
+    case '?':
+      if (at + 1 == expr.size()) return true;
+      *error = "nothing may follow ?";
+      return false;
+    case '=':
+      c->op = Condition::Op::kEquals;
+      break;
+    case '~':
+      c->op = Condition::Op::kContains;
+      break;
+    default:
+      *error = std::string("expected ?, = or ~ after ") + expr.substr(0, at);
+      return false;
+  }
+  c->value = expr.substr(at + 1);
+  return true;
+}
+
+bool Dumper::Selects(const RecordView& rec) {
+  if (options_.by_ids && options_.ids.count(std::string(rec.controlNumber())) == 0) return false;
+  bool started = false;
+  auto holds = [&](const Condition& c, std::string_view raw) {
+    if (c.op == Condition::Op::kHas) return true;
+    if (!started) {
+      text_.StartRecord(rec);
+      started = true;
+    }
+    const std::string_view text = text_.Convert(raw);
+    return c.op == Condition::Op::kEquals ? text == c.value
+                                           : text.find(c.value) != std::string_view::npos;
+  };
+  for (const Condition& c : options_.where) {
+    bool found = false;
+    for (const quillet::FieldView& f : rec.fields(c.tag)) {
+      text_.StartField();
+      if (f.isControl()) {
+        found = !c.has_code && holds(c, f.data());
+      } else if (!c.has_code && c.op == Condition::Op::kHas) {
+        found = true;
+      } else {
+        for (const quillet::SubfieldView& s : f.subfields()) {
+          if ((!c.has_code || s.code() == c.code) && holds(c, s.value())) {
+            found = true;
+            break;
+          }
+        }
+      }
+      if (found) break;
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
 Stats Dumper::Dump(const std::string& name, quillet::Reader& reader, const ProgressFn& progress) {
   Stats stats;
   RecordView rec;
-  std::uint64_t ordinal = 0;
+  std::uint64_t ordinal = 0;   // the record's place in the input
+  std::uint64_t selected = 0;  // records selected so far, for --offset and --limit
   const std::uint64_t end =
       options_.limit > std::numeric_limits<std::uint64_t>::max() - options_.offset
           ? std::numeric_limits<std::uint64_t>::max()
           : options_.offset + options_.limit;
-  while (ordinal < end && reader.next(rec)) {
+  const bool selecting = options_.by_ids || !options_.where.empty();
+  while (selected < end && reader.next(rec)) {
     ++ordinal;
     for (const Problem& p : rec.problems()) {
       if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
     }
-    if (ordinal <= options_.offset) continue;
+    if (selecting && !Selects(rec)) continue;
+    if (++selected <= options_.offset) continue;
     ++stats.records;
     if (Process(name, ordinal, rec)) ++stats.bad_records;
     if (progress) progress(reader.position(), ordinal);
   }
-  if (ordinal < end) {  // the whole input was read: what came after the last record
+  if (selected < end) {  // the whole input was read: what came after the last record
     for (const Problem& p : reader.problems()) {
       if (p.kind == Problem::Kind::kReadError) {
         stats.read_error = true;

@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <limits>
 #include <map>
+#include <unordered_set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,12 +20,32 @@ namespace quillet_dump {
 
 enum class Mode { kPrint, kCount, kCheck, kIndex, kStats };
 
+// One --where condition: a field whose tag matches `tag` (a pattern), with,
+// when `code` is set, a subfield of that code, that exists (kHas), whose text
+// equals `value` (kEquals) or contains it (kContains). A control field's
+// text is its content; a data field's, each of its subfields' values.
+struct Condition {
+  enum class Op { kHas, kEquals, kContains };
+  std::string tag;
+  char code = '\0';
+  bool has_code = false;
+  Op op = Op::kHas;
+  std::string value;
+};
+
+// Reads TAG?, TAG=VALUE, TAG~TEXT, TAG$CODE?, TAG$CODE=VALUE or TAG$CODE~TEXT;
+// false, with the reason in `error`, for anything else.
+bool ParseCondition(const std::string& expr, Condition* condition, std::string* error);
+
 struct Options {
   Mode mode = Mode::kPrint;
   Format format = Format::kMrk;
   std::uint64_t offset = 0;  // records skipped first
   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
   TagFilter filter;
+  std::vector<Condition> where;         // all must hold
+  std::unordered_set<std::string> ids;  // --ids: the 001s to keep
+  bool by_ids = false;
   Charset charset = Charset::kAuto;
   bool nfc = false;            // compose the text to NFC
   bool check_encoding = false; // report what cannot be decoded, and lying leaders
@@ -102,6 +123,8 @@ class Dumper {
   void set_erase_line_before_reports(bool erase) { erase_line_ = erase; }
 
  private:
+  // Whether `rec` is selected by --where and --ids.
+  bool Selects(const quillet::RecordView& rec);
   // Does what the mode asks with one record; true when it had a problem.
   bool Process(const std::string& name, std::uint64_t ordinal, const quillet::RecordView& rec);
   void Report(const std::string& name, std::uint64_t ordinal, std::uint64_t offset,

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -139,6 +140,13 @@ int main(int argc, char** argv) {
   app.add_option("--limit", limit_text, "Stop after N records of each file");
   app.add_option("-t,--tag", tags, "Print only fields whose tag matches: 245, 6XX, 6.. (repeatable)")
       ->allow_extra_args(false);
+  std::vector<std::string> where;
+  std::string ids_file;
+  app.add_option("--where", where,
+                 "Keep records where: TAG?, TAG=VALUE, TAG~TEXT, TAG$CODE?, TAG$CODE=VALUE or "
+                 "TAG$CODE~TEXT holds (repeatable: all must)")
+      ->allow_extra_args(false);
+  app.add_option("--ids", ids_file, "Keep records whose 001 is one of the lines of this file");
 
   try {
     app.parse(argc, argv);
@@ -162,6 +170,27 @@ int main(int argc, char** argv) {
     }
   }
   options.filter.patterns = tags;
+  for (const std::string& expr : where) {
+    quillet_dump::Condition condition;
+    std::string error;
+    if (!quillet_dump::ParseCondition(expr, &condition, &error)) {
+      std::cerr << "quillet-dump: --where " << expr << ": " << error << '\n';
+      return kExitFailure;
+    }
+    options.where.push_back(condition);
+  }
+  if (!ids_file.empty()) {
+    std::ifstream ids(ids_file, std::ios::binary);
+    if (!ids) {
+      std::cerr << "quillet-dump: cannot open " << ids_file << ": " << std::strerror(errno) << '\n';
+      return kExitFailure;
+    }
+    options.by_ids = true;
+    for (std::string line; std::getline(ids, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) options.ids.insert(line);
+    }
+  }
   options.format = formats.at(format_name);
   const std::map<std::string, quillet_dump::Charset> charsets{
       {"auto", quillet_dump::Charset::kAuto},
