@@ -153,6 +153,22 @@ check "ids keep 5 and 7 in file order" '[ "$(cut -f1 "$work/out" | tr "\n" " ")"
 run 2 "bad where" "$dump" --where 245x "$sample"
 check "bad where message" 'grep -q "expected ?, = or ~ after 245" "$work/err"'
 
+# Splitting: pieces of N records or of at most SIZE bytes, each a whole file
+# of its format; existing pieces are kept unless --force.
+run 0 "split" "$dump" --split 5 -o "$work/piece" --format xml "$sample"
+check "split makes 3 pieces" '[ "$(ls "$work"/piece-0000?.xml | wc -l)" = 3 ]'
+if command -v xmllint >/dev/null; then
+  xmllint --noout "$work/piece-00003.xml" && pass || fail "the last piece is not well-formed"
+fi
+run 2 "split keeps files" "$dump" --split 5 -o "$work/piece" --format xml "$sample"
+check "split says why" 'grep -q "piece-00001.xml: File exists (--force overwrites)" "$work/err"'
+run 0 "split force" "$dump" --split 5 -o "$work/piece" --format xml --force "$sample"
+run 0 "split size" "$dump" --split-size 2K -o "$work/sized" --format marc "$sample"
+cat "$work"/sized-*.mrc >"$work/joined.mrc"
+same "pieces joined" "$sample" "$work/joined.mrc"
+check "pieces within 2K" '[ -z "$(find "$work" -name "sized-*" -size +2048c)" ]'
+run 2 "split without -o" "$dump" --split 5 "$sample"
+
 # Tag patterns.
 run 1 "tag pattern" "$dump" --format line --tag 6XX --tag 001 "$work/edge.mrc"
 check "6XX keeps directory order" '[ "$(sed -n 2,4p "$work/out" | cut -c1-3 | tr "\n" " ")" = "001 650 630 " ]'

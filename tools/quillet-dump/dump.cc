@@ -214,6 +214,10 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
       tag_stats_.Add(rec);
       break;
   }
+  if (options_.mode == Mode::kPrint && out_.WantsRecordEnds()) {
+    Flush();
+    out_.RecordEnd();
+  }
   if (encoding && options_.charset != Charset::kRaw) {
     if (text_.guess().leader_disagrees) {
       Report(name, ordinal, rec.offset() + 9,

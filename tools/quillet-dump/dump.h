@@ -68,6 +68,10 @@ class Output {
  public:
   virtual ~Output() = default;
   virtual void Write(const char* data, std::size_t size) = 0;
+  // Whether each printed record is to be written whole, then followed by
+  // RecordEnd(): for outputs that split the records between files.
+  virtual bool WantsRecordEnds() const { return false; }
+  virtual void RecordEnd() {}
 };
 
 class WriteError : public std::runtime_error {

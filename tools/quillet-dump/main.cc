@@ -1,6 +1,7 @@
 // quillet-dump: prints, counts, checks and indexes ISO 2709 record files.
 // Argument parsing, output, progress and exit codes live here; the reading
 // and formatting are in dump.cc and formats.cc.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +48,88 @@ class StdoutOutput : public quillet_dump::Output {
   }
 };
 
+// Pieces PREFIX-00001.EXT, PREFIX-00002.EXT, ..., each a valid file of the
+// format (for MARCXML, each with its collection), each holding at most
+// `records` records or `bytes` bytes (unless one record is bigger). An
+// existing file is never overwritten unless `force`.
+class SplitOutput : public quillet_dump::Output {
+ public:
+  SplitOutput(std::string prefix, std::string ext, bool xml, std::uint64_t records,
+              std::uint64_t bytes, bool force)
+      : prefix_(std::move(prefix)), ext_(std::move(ext)), xml_(xml), max_records_(records),
+        max_bytes_(bytes), force_(force) {}
+  ~SplitOutput() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool WantsRecordEnds() const override { return true; }
+
+  // One whole record at a time: it opens a piece, or the next one when this
+  // one has no room left for it.
+  void Write(const char* data, std::size_t size) override {
+    if (fd_ >= 0 && records_ > 0 && max_bytes_ != 0 && bytes_ + size > max_bytes_) Close();
+    if (fd_ < 0) Open();
+    Put(data, size);
+    bytes_ += size;
+  }
+  void RecordEnd() override {
+    if (++records_ >= max_records_ && max_records_ != 0) Close();
+  }
+  // Ends the last piece.
+  void Finish() {
+    if (fd_ >= 0) Close();
+  }
+  // The pieces written whole so far, for a run that fails half-way.
+  std::string Complete() const {
+    if (done_ == 0) return "no piece is complete";
+    return "complete: " + Name(1) + (done_ > 1 ? " to " + Name(done_) : std::string());
+  }
+
+ private:
+  std::string Name(std::uint64_t n) const {
+    char number[32];
+    std::snprintf(number, sizeof number, "-%05llu.", static_cast<unsigned long long>(n));
+    return prefix_ + number + ext_;
+  }
+  void Open() {
+    const std::string name = Name(done_ + 1);
+    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (force_ ? O_TRUNC : O_EXCL), 0644);
+    if (fd_ < 0) {
+      throw quillet_dump::WriteError(name + ": " + std::strerror(errno) +
+                                     (errno == EEXIST ? " (--force overwrites)" : ""));
+    }
+    bytes_ = records_ = 0;
+    if (xml_) Put(quillet_dump::kXmlHeader, std::strlen(quillet_dump::kXmlHeader));
+  }
+  void Close() {
+    if (xml_) Put(quillet_dump::kXmlFooter, std::strlen(quillet_dump::kXmlFooter));
+    if (::close(fd_) != 0) {
+      fd_ = -1;
+      throw quillet_dump::WriteError(Name(done_ + 1) + ": " + std::strerror(errno));
+    }
+    fd_ = -1;
+    ++done_;
+  }
+  void Put(const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw quillet_dump::WriteError(Name(done_ + 1) + ": " + std::strerror(n < 0 ? errno : EIO));
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+
+  std::string prefix_, ext_;
+  bool xml_;
+  std::uint64_t max_records_, max_bytes_;
+  bool force_;
+  int fd_ = -1;
+  std::uint64_t done_ = 0;     // pieces written whole
+  std::uint64_t records_ = 0;  // in the open piece
+  std::uint64_t bytes_ = 0;    // in the open piece
+};
+
 // One line on stderr, rewritten at most ten times a second and erased at
 // the end, for long runs on large files.
 class Progress {
@@ -88,6 +171,24 @@ bool ParseCount(const std::string& text, std::uint64_t* value) {
     v = v * 10 + digit;
   }
   *value = v;
+  return true;
+}
+
+// A size such as 100M, 512K, 2G or 1000000 (bytes); false for anything else.
+bool ParseSize(const std::string& text, std::uint64_t* bytes) {
+  if (text.empty()) return false;
+  std::uint64_t unit = 1;
+  std::string digits = text;
+  switch (text.back()) {
+    case 'K': case 'k': unit = 1ull << 10; break;
+    case 'M': case 'm': unit = 1ull << 20; break;
+    case 'G': case 'g': unit = 1ull << 30; break;
+    default: break;
+  }
+  if (unit != 1) digits.pop_back();
+  std::uint64_t n = 0;
+  if (!ParseCount(digits, &n) || n == 0 || n > UINT64_MAX / unit) return false;
+  *bytes = n * unit;
   return true;
 }
 
@@ -147,6 +248,13 @@ int main(int argc, char** argv) {
                  "TAG$CODE~TEXT holds (repeatable: all must)")
       ->allow_extra_args(false);
   app.add_option("--ids", ids_file, "Keep records whose 001 is one of the lines of this file");
+  std::string split_text, split_size_text, prefix;
+  bool force = false;
+  app.add_option("--split", split_text, "Write the records N per file: PREFIX-00001.EXT, ...");
+  app.add_option("--split-size", split_size_text,
+                 "Write the records in files of at most SIZE bytes (100M, 512K, 2G)");
+  app.add_option("-o,--output", prefix, "The PREFIX of the files of --split and --split-size");
+  app.add_flag("--force", force, "Overwrite the files --split writes when they exist");
 
   try {
     app.parse(argc, argv);
@@ -168,6 +276,20 @@ int main(int argc, char** argv) {
                 << " can match no tag: a pattern is three characters, such as 245, 6XX or 6..\n";
       return kExitFailure;
     }
+  }
+  std::uint64_t split_records = 0, split_bytes = 0;
+  if (!split_text.empty() && (!ParseCount(split_text, &split_records) || split_records == 0)) {
+    std::cerr << "quillet-dump: --split must be a whole number from 1\n";
+    return kExitFailure;
+  }
+  if (!split_size_text.empty() && !ParseSize(split_size_text, &split_bytes)) {
+    std::cerr << "quillet-dump: --split-size must be a size such as 100M, 512K or 1000000\n";
+    return kExitFailure;
+  }
+  const bool split = split_records != 0 || split_bytes != 0;
+  if (split != !prefix.empty()) {
+    std::cerr << "quillet-dump: --split and --split-size go with -o PREFIX, and -o with them\n";
+    return kExitFailure;
   }
   options.filter.patterns = tags;
   for (const std::string& expr : where) {
@@ -205,14 +327,25 @@ int main(int argc, char** argv) {
   if (files.empty()) files.push_back("-");
   options.file_column = files.size() > 1;
 
-  StdoutOutput out;
+  if (split && options.mode != Mode::kPrint) {
+    std::cerr << "quillet-dump: --split writes records: it goes with no --count, --check, --index or --stats\n";
+    return kExitFailure;
+  }
+  StdoutOutput stdout_output;
+  const std::map<Format, const char*> extensions{{Format::kMrk, "mrk"}, {Format::kLine, "txt"},
+                                                 {Format::kJson, "jsonl"}, {Format::kXml, "xml"},
+                                                 {Format::kMarc, "mrc"}};
+  SplitOutput split_output(prefix, extensions.at(options.format), options.format == Format::kXml,
+                           split_records, split_bytes, force);
+  quillet_dump::Output& out = split ? static_cast<quillet_dump::Output&>(split_output)
+                                    : static_cast<quillet_dump::Output&>(stdout_output);
   Dumper dumper(options, out, std::cerr);
   Stats total;
   bool failed = false;  // an input that could not be read, or is not ISO 2709
   const bool stderr_tty = ::isatty(STDERR_FILENO) == 1;
   const bool stdout_tty = ::isatty(STDOUT_FILENO) == 1;
 
-  const bool xml = options.mode == Mode::kPrint && options.format == Format::kXml;
+  const bool xml = !split && options.mode == Mode::kPrint && options.format == Format::kXml;
   try {
     if (xml) out.Write(quillet_dump::kXmlHeader, std::strlen(quillet_dump::kXmlHeader));
     for (const std::string& file : files) {
@@ -258,12 +391,14 @@ int main(int argc, char** argv) {
       out.Write(line.data(), line.size());
     }
     if (xml) out.Write(quillet_dump::kXmlFooter, std::strlen(quillet_dump::kXmlFooter));
+    if (split) split_output.Finish();
     if (options.mode == Mode::kStats) {
       const std::string table = dumper.stats().Table();
       out.Write(table.data(), table.size());
     }
   } catch (const quillet_dump::WriteError& e) {
     std::cerr << "quillet-dump: cannot write output: " << e.what() << '\n';
+    if (split) std::cerr << "quillet-dump: " << split_output.Complete() << '\n';
     return kExitFailure;
   }
 
