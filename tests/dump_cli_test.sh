@@ -223,7 +223,16 @@ run 0 "help" "$dump" --help
 run 0 "version" "$dump" --version
 check "version text" 'grep -q "^quillet-dump [0-9]" "$work/out"'
 
-# Every real file: clean or reported, never worse; the same from stdin.
+# Several threads write what one writes, problems included.
+for args in "--format json" "--check --strict --check-encoding" "--format marc" "--index --offset 1 --limit 3"; do
+  "$dump" $args -j 1 "$work/edge.mrc" >"$work/j1.out" 2>"$work/j1.err"
+  "$dump" $args -j 3 "$work/edge.mrc" >"$work/j3.out" 2>"$work/j3.err"
+  same "-j 3 output ($args)" "$work/j1.out" "$work/j3.out"
+  same "-j 3 problems ($args)" "$work/j1.err" "$work/j3.err"
+done
+
+# Every real file: clean or reported, never worse; the same from stdin and
+# on two threads.
 if [ -n "$corpus" ] && [ -d "$corpus" ]; then
   while IFS= read -r -d '' f; do
     "$dump" --format json "$f" >"$work/out" 2>"$work/err"
@@ -233,6 +242,9 @@ if [ -n "$corpus" ] && [ -d "$corpus" ]; then
     fi
     "$dump" --format json - <"$f" >"$work/out2" 2>/dev/null
     if [ $? -ne "$status" ] || ! cmp -s "$work/out" "$work/out2"; then fail "$f differs on stdin"; else pass; fi
+    "$dump" --format json -j 1 "$f" >"$work/j1.out" 2>"$work/j1.err"
+    "$dump" --format json -j 2 "$f" >"$work/j2.out" 2>"$work/j2.err"
+    if cmp -s "$work/j1.out" "$work/j2.out" && cmp -s "$work/j1.err" "$work/j2.err"; then pass; else fail "$f differs on two threads"; fi
   done < <(find "$corpus" -type f ! -name '*.md' ! -name '*.tsv' -print0)
 else
   echo "no corpus folder: the real-file checks are skipped"

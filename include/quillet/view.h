@@ -433,6 +433,13 @@ class QUILLET_EXPORT RecordView {
   /// record terminator included, when it has one); its declared length is
   /// not consulted. Never throws for damaged bytes.
   static RecordView parse(const char* bytes, std::size_t size);
+  /// As parse(bytes, size), for a record framed elsewhere: it stands at
+  /// `offset` in its input, and `framing` holds the problems found while
+  /// framing it (see Reader::Options::fields), which problems() lists too.
+  /// For handing records to other threads: copy the bytes and framing
+  /// problems, parse there.
+  static RecordView parse(const char* bytes, std::size_t size, std::uint64_t offset,
+                          Span<Problem> framing);
 
   /// The record's offset in the reader's input (0 for parse()).
   std::uint64_t offset() const { return offset_; }
@@ -497,6 +504,10 @@ class QUILLET_EXPORT Reader {
     std::size_t max_record_size = std::size_t{16} << 20;
     /// How many bytes a stream or pipe is read in at a time.
     std::size_t chunk_size = std::size_t{256} << 10;
+    /// Take each record apart. When false, next() only frames: the record
+    /// has its bytes, offset and framing problems but no fields, to be
+    /// parsed later, perhaps on another thread, by RecordView::parse().
+    bool fields = true;
   };
 
   /// Reads the file at `path` in chunks, with bounded memory: regular files,

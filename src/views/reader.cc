@@ -451,7 +451,11 @@ bool Reader::Impl::Next(RecordView& rec) {
         return false;
       }
       position_ = end;
-      RecordParser::Parse(At(at), static_cast<std::size_t>(end - at), at, rec);
+      if (options_.fields) {
+        RecordParser::Parse(At(at), static_cast<std::size_t>(end - at), at, rec);
+      } else {
+        RecordParser::Frame(At(at), static_cast<std::size_t>(end - at), at, rec);
+      }
       return true;
     }
     if (junk == kNone) junk = at;

@@ -321,9 +321,15 @@ void RecordParser::Parse(const char* data, std::size_t size, std::uint64_t offse
 }
 
 RecordView RecordView::parse(const char* bytes, std::size_t size) {
+  return parse(bytes, size, 0, Span<Problem>(nullptr, nullptr));
+}
+
+RecordView RecordView::parse(const char* bytes, std::size_t size, std::uint64_t offset,
+                             Span<Problem> framing) {
   RecordView rec;
   if (bytes == nullptr) size = 0;
-  RecordParser::Parse(bytes, size, 0, rec);
+  rec.problems_.assign(framing.begin(), framing.end());
+  RecordParser::Parse(bytes, size, offset, rec);
   return rec;
 }
 

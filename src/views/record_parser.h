@@ -24,6 +24,16 @@ struct RecordParser {
   // outside [data, data + size).
   static void Parse(const char* data, std::size_t size, std::uint64_t offset, RecordView& rec);
 
+  // Sets the record's bytes and offset only: no fields, and problems()
+  // lists the framing problems alone.
+  static void Frame(const char* data, std::size_t size, std::uint64_t offset, RecordView& rec) {
+    rec.data_ = data;
+    rec.size_ = size;
+    rec.offset_ = offset;
+    rec.fields_.clear();
+    rec.content_checked_ = true;
+  }
+
   // Empties `rec` for the next record, keeping the room of its lists.
   static void Reset(RecordView& rec) {
     rec.data_ = nullptr;

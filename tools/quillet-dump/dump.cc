@@ -2,7 +2,11 @@
 
 #include <quillet/quillet.h>
 
+#include <deque>
+#include <future>
+#include <memory>
 #include <ostream>
+#include <sstream>
 #include <utility>
 
 namespace quillet_dump {
@@ -235,6 +239,118 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
   return bad;
 }
 
+void Dumper::ReportTrailing(const std::string& name, quillet::Reader& reader, Stats& stats) {
+  for (const Problem& p : reader.problems()) {
+    if (p.kind == Problem::Kind::kReadError) {
+      stats.read_error = true;
+      if (!options_.quiet) err_ << name << ": read error: " << reader.readError() << '\n';
+      continue;
+    }
+    if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
+    ++stats.stray_problems;
+    if (options_.mode != Mode::kCount) Report(name, 0, p.offset, p.describe());
+  }
+}
+
+Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, unsigned jobs,
+                           const ProgressFn& progress) {
+  // A slot holds one batch: the bytes of its records one after another,
+  // for each record its place in them, in the input and its framing
+  // problems, and the worker that parses and formats them into its own
+  // output. Slots and their buffers are reused, so a run allocates only
+  // while its first batches grow them.
+  struct Item {
+    std::size_t begin, size, first_problem, problems;
+    std::uint64_t offset, ordinal;
+  };
+  struct Slot {
+    Slot(const Options& options) : worker(options, out, err) {}
+    std::string bytes;
+    std::vector<Item> items;
+    std::vector<Problem> problems;
+    StringOutput out;
+    std::ostringstream err;
+    Dumper worker;
+    Stats stats;
+    void Run(const std::string& name) {
+      for (const Item& item : items) {
+        const Problem* framing = problems.data() + item.first_problem;
+        const RecordView rec =
+            RecordView::parse(bytes.data() + item.begin, item.size, item.offset,
+                              quillet::Span<Problem>(framing, framing + item.problems));
+        ++stats.records;
+        if (worker.Process(name, item.ordinal, rec)) ++stats.bad_records;
+      }
+      worker.Flush();
+    }
+  };
+  constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
+
+  Stats stats;
+  std::vector<std::unique_ptr<Slot>> idle;
+  std::deque<std::pair<std::unique_ptr<Slot>, std::future<void>>> running;
+  auto finish_oldest = [&] {
+    running.front().second.get();
+    std::unique_ptr<Slot> slot = std::move(running.front().first);
+    running.pop_front();
+    if (!slot->out.text.empty()) out_.Write(slot->out.text.data(), slot->out.text.size());
+    err_ << slot->err.str();
+    stats += slot->stats;
+    slot->bytes.clear();
+    slot->items.clear();
+    slot->problems.clear();
+    slot->out.text.clear();
+    slot->err.str(std::string());
+    slot->stats = Stats();
+    idle.push_back(std::move(slot));
+  };
+  auto take_slot = [&] {
+    if (idle.empty()) {
+      if (running.size() < 2 * static_cast<std::size_t>(jobs)) {
+        idle.push_back(std::unique_ptr<Slot>(new Slot(options_)));
+      } else {
+        finish_oldest();
+      }
+    }
+    std::unique_ptr<Slot> slot = std::move(idle.back());
+    idle.pop_back();
+    return slot;
+  };
+  std::unique_ptr<Slot> slot = take_slot();
+  auto launch = [&] {
+    if (slot->items.empty()) return;
+    Slot* s = slot.get();
+    std::future<void> done = std::async(std::launch::async, [s, &name] { s->Run(name); });
+    running.emplace_back(std::move(slot), std::move(done));
+    if (progress) progress(reader.position(), stats.records);
+    slot = take_slot();
+  };
+
+  RecordView rec;
+  std::uint64_t ordinal = 0;
+  const std::uint64_t end =
+      options_.limit > std::numeric_limits<std::uint64_t>::max() - options_.offset
+          ? std::numeric_limits<std::uint64_t>::max()
+          : options_.offset + options_.limit;
+  while (ordinal < end && reader.next(rec)) {
+    ++ordinal;
+    for (const Problem& p : rec.problems()) {
+      if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
+    }
+    if (ordinal <= options_.offset) continue;
+    const std::string_view bytes = rec.bytes();
+    slot->items.push_back({slot->bytes.size(), bytes.size(), slot->problems.size(),
+                           rec.problems().size(), rec.offset(), ordinal});
+    slot->bytes.append(bytes.data(), bytes.size());
+    slot->problems.insert(slot->problems.end(), rec.problems().begin(), rec.problems().end());
+    if (slot->bytes.size() >= kBatchBytes) launch();
+  }
+  launch();
+  while (!running.empty()) finish_oldest();
+  if (ordinal < end) ReportTrailing(name, reader, stats);
+  return stats;
+}
+
 bool ParseCondition(const std::string& expr, Condition* c, std::string* error) {
   *c = Condition();
   c->tag = expr.substr(0, 3);
@@ -328,18 +444,7 @@ Stats Dumper::Dump(const std::string& name, quillet::Reader& reader, const Progr
     if (Process(name, ordinal, rec)) ++stats.bad_records;
     if (progress) progress(reader.position(), ordinal);
   }
-  if (selected < end) {  // the whole input was read: what came after the last record
-    for (const Problem& p : reader.problems()) {
-      if (p.kind == Problem::Kind::kReadError) {
-        stats.read_error = true;
-        if (!options_.quiet) err_ << name << ": read error: " << reader.readError() << '\n';
-        continue;
-      }
-      if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
-      ++stats.stray_problems;
-      if (options_.mode != Mode::kCount) Report(name, 0, p.offset, p.describe());
-    }
-  }
+  if (selected < end) ReportTrailing(name, reader, stats);
   Flush();
   return stats;
 }

@@ -74,6 +74,13 @@ class Output {
   virtual void RecordEnd() {}
 };
 
+// Collects what is written, for a worker whose output is written later.
+class StringOutput : public Output {
+ public:
+  void Write(const char* data, std::size_t size) override { text.append(data, size); }
+  std::string text;
+};
+
 class WriteError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -119,6 +126,19 @@ class Dumper {
   Stats Dump(const std::string& name, quillet::Reader& reader,
              const ProgressFn& progress = nullptr);
 
+  // The same, with the records parsed and formatted by `jobs` threads in
+  // batches and written in input order: the output is the same as Dump()'s.
+  // `reader` only frames (Reader::Options::fields false). For printing,
+  // checking and indexing without --where, --ids or --split (Parallel()
+  // says when it applies).
+  Stats DumpParallel(const std::string& name, quillet::Reader& reader, unsigned jobs,
+                     const ProgressFn& progress = nullptr);
+  static bool Parallel(const Options& options) {
+    return (options.mode == Mode::kPrint || options.mode == Mode::kCheck ||
+            options.mode == Mode::kIndex) &&
+           options.where.empty() && !options.by_ids;
+  }
+
   // Writes what is buffered.
   void Flush();
   // What --stats counted so far.
@@ -127,6 +147,8 @@ class Dumper {
   void set_erase_line_before_reports(bool erase) { erase_line_ = erase; }
 
  private:
+  // Reports what came after the last record, when the whole input was read.
+  void ReportTrailing(const std::string& name, quillet::Reader& reader, Stats& stats);
   // Whether `rec` is selected by --where and --ids.
   bool Selects(const quillet::RecordView& rec);
   // Does what the mode asks with one record; true when it had a problem.

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <algorithm>
 #include <vector>
 
 #include "dump.h"
@@ -255,6 +257,10 @@ int main(int argc, char** argv) {
                  "Write the records in files of at most SIZE bytes (100M, 512K, 2G)");
   app.add_option("-o,--output", prefix, "The PREFIX of the files of --split and --split-size");
   app.add_flag("--force", force, "Overwrite the files --split writes when they exist");
+  std::string jobs_text;
+  app.add_option("-j,--jobs", jobs_text,
+                 "Parse and format records on N threads (default: the number of cores); the "
+                 "output is the same");
 
   try {
     app.parse(argc, argv);
@@ -287,6 +293,11 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   const bool split = split_records != 0 || split_bytes != 0;
+  std::uint64_t jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (!jobs_text.empty() && (!ParseCount(jobs_text, &jobs) || jobs == 0 || jobs > 1024)) {
+    std::cerr << "quillet-dump: --jobs must be a whole number from 1 to 1024\n";
+    return kExitFailure;
+  }
   if (split != !prefix.empty()) {
     std::cerr << "quillet-dump: --split and --split-size go with -o PREFIX, and -o with them\n";
     return kExitFailure;
@@ -346,13 +357,16 @@ int main(int argc, char** argv) {
   const bool stdout_tty = ::isatty(STDOUT_FILENO) == 1;
 
   const bool xml = !split && options.mode == Mode::kPrint && options.format == Format::kXml;
+  const bool parallel = jobs > 1 && !split && Dumper::Parallel(options);
   try {
     if (xml) out.Write(quillet_dump::kXmlHeader, std::strlen(quillet_dump::kXmlHeader));
     for (const std::string& file : files) {
       const std::string path = file == "-" ? "/dev/stdin" : file;
       std::unique_ptr<quillet::Reader> reader;
+      quillet::Reader::Options reader_options;
+      reader_options.fields = !parallel;  // the workers parse
       try {
-        reader.reset(new quillet::Reader(path));
+        reader.reset(new quillet::Reader(path, reader_options));
       } catch (const std::system_error& e) {
         std::cerr << "quillet-dump: cannot open " << (file == "-" ? "standard input" : file)
                   << ": " << std::strerror(e.code().value()) << '\n';
@@ -373,10 +387,14 @@ int main(int argc, char** argv) {
       if (big && stderr_tty && !options.quiet && (!stdout_tty || !prints)) {
         Progress progress(static_cast<std::uint64_t>(st.st_size));
         dumper.set_erase_line_before_reports(true);
-        stats = dumper.Dump(file, *reader, [&progress](std::uint64_t done, std::uint64_t n) {
+        const quillet_dump::ProgressFn update = [&progress](std::uint64_t done, std::uint64_t n) {
           progress.Update(done, n);
-        });
+        };
+        stats = parallel ? dumper.DumpParallel(file, *reader, static_cast<unsigned>(jobs), update)
+                         : dumper.Dump(file, *reader, update);
         dumper.set_erase_line_before_reports(false);
+      } else if (parallel) {
+        stats = dumper.DumpParallel(file, *reader, static_cast<unsigned>(jobs));
       } else {
         stats = dumper.Dump(file, *reader);
       }
