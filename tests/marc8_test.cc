@@ -44,6 +44,7 @@ TEST(Marc8, EachSetThroughItsEscapeFirstAndLastRows) {
       {"EACC into G1, ESC $ ) 1", "\x1B$)1\xA1\xA3\xA0", "\xE3\x80\x80"},
       {"other forms: ESC , N and ESC - Q", "\x1B,N~\x1B-Q\xC0", "\xD0\xA7\xD2\x91"},
       {"EACC by ESC $ , 1", "\x1B$,1!# ", "\xE3\x80\x80"},
+      {"EACC into G1 by ESC $ - 1", "\x1B$-1\xA1\xA3\xA0", "\xE3\x80\x80"},
       {"back to ASCII, ESC ( B", "\x1B(N~\x1B(B~", "\xD0\xA7~"},
       {"ANSEL into G1 with its intermediate, ESC ) ! E", "\x1B)Q\x1B)!E\xB9", "\xC2\xA3"},
   };

@@ -388,7 +388,7 @@ bool ParseCondition(const std::string& expr, Condition* c, std::string* error) {
 }
 
 bool Dumper::Selects(const RecordView& rec) {
-  if (options_.by_ids && options_.ids.count(std::string(rec.controlNumber())) == 0) return false;
+  if (options_.by_ids && options_.ids.count(rec.controlNumber()) == 0) return false;
   bool started = false;
   auto holds = [&](const Condition& c, std::string_view raw) {
     if (c.op == Condition::Op::kHas) return true;

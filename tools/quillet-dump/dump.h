@@ -9,6 +9,8 @@
 #include <iosfwd>
 #include <limits>
 #include <map>
+#include <memory>
+#include <string_view>
 #include <unordered_set>
 #include <stdexcept>
 #include <string>
@@ -44,7 +46,10 @@ struct Options {
   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
   TagFilter filter;
   std::vector<Condition> where;         // all must hold
-  std::unordered_set<std::string> ids;  // --ids: the 001s to keep
+  // --ids: the 001s to keep, as views of `id_text`, so that a record's 001
+  // is looked up without copying it.
+  std::shared_ptr<const std::string> id_text;
+  std::unordered_set<std::string_view> ids;
   bool by_ids = false;
   Charset charset = Charset::kAuto;
   bool nfc = false;            // compose the text to NFC

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -319,10 +320,17 @@ int main(int argc, char** argv) {
       return kExitFailure;
     }
     options.by_ids = true;
-    for (std::string line; std::getline(ids, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+    auto text = std::make_shared<std::string>((std::istreambuf_iterator<char>(ids)),
+                                              std::istreambuf_iterator<char>());
+    for (std::size_t at = 0; at < text->size();) {
+      std::size_t end = text->find('\n', at);
+      if (end == std::string::npos) end = text->size();
+      std::string_view line(text->data() + at, end - at);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       if (!line.empty()) options.ids.insert(line);
+      at = end + 1;
     }
+    options.id_text = text;
   }
   options.format = formats.at(format_name);
   const std::map<std::string, quillet_dump::Charset> charsets{
