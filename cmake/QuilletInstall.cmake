@@ -1,4 +1,4 @@
-# Install rules: headers, the library, quillet-dump, a CMake package
+# Install rules: headers, the library, quillet-dump and mrk2mrc, a CMake package
 # (find_package(Quillet)) and quillet.pc for pkg-config.
 include(CMakePackageConfigHelpers)
 
@@ -36,5 +36,5 @@ configure_file(cmake/quillet.pc.in "${PROJECT_BINARY_DIR}/quillet.pc" @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/quillet.pc" DESTINATION ${pc_dir} COMPONENT development)
 
 if(TARGET quillet-dump)
-  install(TARGETS quillet-dump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  install(TARGETS quillet-dump mrk2mrc RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()

@@ -1,14 +1,14 @@
-// make_fuzz_seeds OUT_DIR SAMPLE.mrk: writes the seed corpus of every fuzz
+// make_fuzz_seeds OUT_DIR SAMPLE.mrc: writes the seed corpus of every fuzz
 // target, built with the tests' record builder: valid records of many
 // shapes, each kind of damage the tests know, and streams of several
 // records with filler between them.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "support/mrk_reader.h"
 #include "support/record_builder.h"
 
 namespace {
@@ -92,16 +92,25 @@ void Write(const fs::path& dir, int& n, const std::string& bytes) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::cerr << "usage: make_fuzz_seeds OUT_DIR SAMPLE.mrk\n";
+    std::cerr << "usage: make_fuzz_seeds OUT_DIR SAMPLE.mrc\n";
     return 2;
   }
-  std::ifstream mrk(argv[2], std::ios::binary);
-  if (!mrk) {
+  std::ifstream in(argv[2], std::ios::binary);
+  if (!in) {
     std::cerr << "make_fuzz_seeds: cannot open " << argv[2] << '\n';
     return 2;
   }
+  // The sample's records, one after another (their lengths chain).
+  const std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> records;
+  for (std::size_t at = 0; at + 5 <= sample.size();) {
+    const std::size_t length = std::stoul(sample.substr(at, 5));
+    if (length < 25 || at + length > sample.size()) break;
+    records.push_back(sample.substr(at, length));
+    at += length;
+  }
   const fs::path out(argv[1]);
-  const std::vector<std::string> valid = ValidRecords(quillet_test::CompileMrk(mrk));
+  const std::vector<std::string> valid = ValidRecords(records);
   const std::vector<std::string> broken = BrokenRecords();
 
   std::vector<std::string> singles = valid;

@@ -4,12 +4,13 @@
 # escapes and repairs), the same bytes through a file, stdin and a FIFO,
 # write errors, option errors, inputs that are not ISO 2709, and every real
 # file when the corpus is there.
-#   dump_cli_test.sh QUILLET_DUMP SOURCE_DIR MAKE_DUMP_FIXTURE [CORPUS_DIR]
+#   dump_cli_test.sh QUILLET_DUMP SOURCE_DIR MAKE_DUMP_FIXTURE MRK2MRC [CORPUS_DIR]
 set -uo pipefail
 dump=$1
 root=$2
 make_fixture=$3
-corpus=${4:-}
+mrk2mrc=$4
+corpus=${5:-}
 cd "$root" || exit 1
 golden=tests/golden
 sample=examples/sample.mrc
@@ -76,6 +77,11 @@ run 1 "check-encoding" "$dump" --check --check-encoding --offset 4 "$work/edge.m
 check "unmapped code reported" 'grep -q "record 5 at byte 568: MARC-8 code without a character: 0xAF" "$work/err"'
 run 0 "nfc" "$dump" --nfc --format line --tag 245 --offset 4 "$work/edge.mrc"
 check "nfc composes" 'grep -q "$(printf "Soci\\303\\251t\\303\\251")" "$work/out"'
+# mrk2mrc reads what quillet-dump prints, escapes included.
+"$dump" --limit 2 "$work/edge.mrc" >"$work/two.mrk" 2>/dev/null
+"$mrk2mrc" "$work/two.mrk" "$work/two.mrc" && pass || fail "mrk2mrc"
+head -c 343 "$work/edge.mrc" >"$work/two-original.mrc"
+same "mnemonic text back to the same bytes" "$work/two-original.mrc" "$work/two.mrc"
 run 1 "quiet" "$dump" --check --quiet "$work/edge.mrc"
 check "quiet says nothing" '[ ! -s "$work/err" ]'
 
