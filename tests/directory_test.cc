@@ -149,14 +149,5 @@ TEST(Directory, UnterminatedDirectoryStopsAtTheRecordEnd) {
   EXPECT_EQ(1, std::distance(rec.getFMapBegin(), rec.getFMapEnd()));
 }
 
-TEST(Directory, ZeroLengthFieldHasNoContent) {
-  const std::string good = BuildRecord({{"001", "1"}, {"003", "x"}});
-  const ExactBuffer buf(Patched(good, EntryPos(1) + 3, "0000"));
-  Record rec(buf.data(), buf.size());
-  auto* field = static_cast<const ControlField*>(rec.getFirstField("003")->second);
-  EXPECT_TRUE(field->isControl());
-  EXPECT_EQ(0u, field->getDatalen());
-}
-
 }  // namespace
 }  // namespace quillet

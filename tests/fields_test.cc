@@ -158,14 +158,6 @@ TEST(Subfields, LookUpByCodeFromAPosition) {
   EXPECT_EQ(f.getSFListEnd(), f.getSubfield('a', f.getSFListEnd()));
 }
 
-TEST(SubfieldValues, CodeIsTheByteBeforeTheData) {
-  const ExactBuffer buf(Bytes("$aAbc"));
-  const Subfield s(buf.data() + 2, 3);
-  EXPECT_EQ('a', s.getCode());
-  EXPECT_EQ(buf.data() + 2, s.getData());
-  EXPECT_EQ(3u, s.getDatalen());
-}
-
 #if defined(__SANITIZE_ADDRESS__)
 #define QUILLET_TEST_ASAN 1
 #elif defined(__has_feature)
