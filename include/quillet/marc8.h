@@ -95,6 +95,11 @@ QUILLET_EXPORT void appendUtf8(std::string_view text, std::string& out,
 /// True when `text` is well-formed UTF-8.
 QUILLET_EXPORT bool isUtf8(std::string_view text) noexcept;
 
+/// The length of the well-formed UTF-8 sequence that `text` starts with
+/// (RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF), or
+/// 0 when it starts with none (or is empty).
+QUILLET_EXPORT std::size_t utf8SequenceLength(std::string_view text) noexcept;
+
 /// Composes `text`, UTF-8, to Unicode normalization form C in place.
 QUILLET_EXPORT void composeNfc(std::string& text);
 

@@ -225,6 +225,11 @@ void appendUtf8(std::string_view text, std::string& out, std::vector<TextProblem
   out.append(text.data() + plain, text.size() - plain);
 }
 
+std::size_t utf8SequenceLength(std::string_view text) noexcept {
+  if (text.empty()) return 0;
+  return Utf8SequenceLength(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
 bool isUtf8(std::string_view text) noexcept {
   const unsigned char* const p = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size();) {

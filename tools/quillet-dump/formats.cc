@@ -44,31 +44,9 @@ inline char* Put(char* q, std::string_view s) {
   return q + s.size();
 }
 
-// Length of the well-formed UTF-8 sequence at p (RFC 3629: no overlong
-// forms, no surrogates, nothing above U+10FFFF), or 0 when there is none.
-std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t avail) {
-  const unsigned char b = p[0];
-  std::size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (b >= 0xC2 && b <= 0xDF) {
-    len = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    len = 3;
-    if (b == 0xE0) lo = 0xA0;
-    if (b == 0xED) hi = 0x9F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    len = 4;
-    if (b == 0xF0) lo = 0x90;
-    if (b == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (avail < len) return 0;
-  if (p[1] < lo || p[1] > hi) return 0;
-  for (std::size_t i = 2; i < len; ++i) {
-    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-  }
-  return len;
+// Length of the well-formed UTF-8 sequence at p, or 0 when there is none.
+inline std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t avail) {
+  return quillet::utf8SequenceLength(std::string_view(reinterpret_cast<const char*>(p), avail));
 }
 
 // Writes `bytes` for mrk or line output at q (room: kMaxEscape per byte).
