@@ -2,6 +2,7 @@
 
 #include <quillet/quillet.h>
 
+#include <algorithm>
 #include <deque>
 #include <future>
 #include <memory>
@@ -390,13 +391,19 @@ bool ParseCondition(const std::string& expr, Condition* c, std::string* error) {
 bool Dumper::Selects(const RecordView& rec) {
   if (options_.by_ids && options_.ids.count(rec.controlNumber()) == 0) return false;
   bool started = false;
+  bool escapes = false;  // whether the field designates other character sets
   auto holds = [&](const Condition& c, std::string_view raw) {
     if (c.op == Condition::Op::kHas) return true;
-    if (!started) {
+    // Printable ASCII in a field without escape sequences reads the same in
+    // every encoding: compared as it is, without deciding the record's.
+    const bool plain = !escapes && std::all_of(raw.begin(), raw.end(), [](char b) {
+      return b >= 0x20 && b < 0x7F;
+    });
+    if (!plain && !started) {
       text_.StartRecord(rec);
       started = true;
     }
-    const std::string_view text = text_.Convert(raw);
+    const std::string_view text = plain ? raw : text_.Convert(raw);
     return c.op == Condition::Op::kEquals ? text == c.value
                                            : text.find(c.value) != std::string_view::npos;
   };
@@ -404,6 +411,7 @@ bool Dumper::Selects(const RecordView& rec) {
     bool found = false;
     for (const quillet::FieldView& f : rec.fields(c.tag)) {
       text_.StartField();
+      escapes = f.data().find('\x1B') != std::string_view::npos;
       if (f.isControl()) {
         found = !c.has_code && holds(c, f.data());
       } else if (!c.has_code && c.op == Condition::Op::kHas) {
