@@ -44,9 +44,17 @@ inline char* Put(char* q, std::string_view s) {
   return q + s.size();
 }
 
-// Length of the well-formed UTF-8 sequence at p, or 0 when there is none.
-inline std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t avail) {
-  return quillet::utf8SequenceLength(std::string_view(reinterpret_cast<const char*>(p), avail));
+// Copies the well-formed UTF-8 sequence at data[i] to q and steps past it;
+// a byte that starts no sequence becomes U+FFFD on its own.
+inline char* CopyUtf8Sequence(char* q, const char* data, std::size_t size, std::size_t& i) {
+  const std::size_t len = quillet::utf8SequenceLength(std::string_view(data + i, size - i));
+  if (len == 0) {
+    ++i;
+    return Put(q, "\xEF\xBF\xBD");
+  }
+  std::memcpy(q, data + i, len);
+  i += len;
+  return q + len;
 }
 
 // Writes `bytes` for mrk or line output at q (room: kMaxEscape per byte).
@@ -126,15 +134,7 @@ char* JsonText(char* q, std::string_view bytes, bool utf8 = false) {
       continue;
     }
     if (b >= 0x80) {
-      const std::size_t len = Utf8SequenceLength(p + i, size - i);
-      if (len == 0) {
-        q = Put(q, "\xEF\xBF\xBD");  // U+FFFD for each byte that starts no sequence
-        ++i;
-      } else {
-        std::memcpy(q, data + i, len);
-        q += len;
-        i += len;
-      }
+      q = CopyUtf8Sequence(q, data, size, i);
       continue;
     }
     ++i;
@@ -349,15 +349,7 @@ char* XmlText(char* q, std::string_view bytes, bool utf8, std::size_t* replaced)
     if (i == size) break;
     const unsigned char b = p[i];
     if (b >= 0x80 && !utf8) {
-      const std::size_t len = Utf8SequenceLength(p + i, size - i);
-      if (len == 0) {
-        q = Put(q, "\xEF\xBF\xBD");
-        ++i;
-      } else {
-        std::memcpy(q, p + i, len);
-        q += len;
-        i += len;
-      }
+      q = CopyUtf8Sequence(q, bytes.data(), size, i);
       continue;
     }
     ++i;
