@@ -3,8 +3,11 @@
 #include <quillet/quillet.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
-#include <future>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -258,8 +261,9 @@ Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, uns
   // A slot holds one batch: the bytes of its records one after another,
   // for each record its place in them, in the input and its framing
   // problems, and the worker that parses and formats them into its own
-  // output. Slots and their buffers are reused, so a run allocates only
-  // while its first batches grow them.
+  // output. Slots and their buffers are reused, and so are the threads:
+  // the library keeps its free lists per thread, so a thread per batch
+  // would start every batch with cold lists and fresh allocations.
   struct Item {
     std::size_t begin, size, first_problem, problems;
     std::uint64_t offset, ordinal;
@@ -273,6 +277,8 @@ Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, uns
     std::ostringstream err;
     Dumper worker;
     Stats stats;
+    std::exception_ptr failure;
+    bool done = false;  // guarded by the pool's mutex
     void Run(const std::string& name) {
       for (const Item& item : items) {
         const Problem* framing = problems.data() + item.first_problem;
@@ -285,15 +291,79 @@ Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, uns
       worker.Flush();
     }
   };
-  constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
+  constexpr std::size_t kBatchBytes = std::size_t{1} << 17;
 
+  // Declared before the pool, so the threads are joined before the slots
+  // they may be working on go away.
   Stats stats;
   std::vector<std::unique_ptr<Slot>> idle;
-  std::deque<std::pair<std::unique_ptr<Slot>, std::future<void>>> running;
+  std::deque<std::unique_ptr<Slot>> running;
+
+  // The pool: `queue` holds batches not yet taken, in input order; a
+  // worker marks its batch done and wakes the main thread, which writes
+  // batches out in the order it queued them. The main thread is one of the
+  // `jobs`: when the helpers fall behind it runs a batch itself, so framing
+  // never competes with a full set of workers for the cores.
+  std::mutex mutex;
+  std::condition_variable work_ready, batch_done;
+  std::deque<Slot*> queue;
+  bool closing = false;
+  std::vector<std::thread> threads;
+  // Runs the batch at the front of the queue, with `lock` held on entry
+  // and on return.
+  auto run_front = [&](std::unique_lock<std::mutex>& lock) {
+    Slot* s = queue.front();
+    queue.pop_front();
+    lock.unlock();
+    try {
+      s->Run(name);
+    } catch (...) {
+      s->failure = std::current_exception();
+    }
+    lock.lock();
+    s->done = true;
+    batch_done.notify_all();
+  };
+  auto work = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      work_ready.wait(lock, [&] { return closing || !queue.empty(); });
+      if (closing) return;
+      run_front(lock);
+    }
+  };
+  struct Joiner {
+    std::mutex& mutex;
+    std::condition_variable& work_ready;
+    bool& closing;
+    std::vector<std::thread>& threads;
+    ~Joiner() {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        closing = true;
+      }
+      work_ready.notify_all();
+      for (std::thread& t : threads) t.join();
+    }
+  } joiner{mutex, work_ready, closing, threads};
+  const std::size_t helpers = jobs - 1;
+  for (std::size_t i = 0; i < helpers; ++i) threads.emplace_back(work);
+
   auto finish_oldest = [&] {
-    running.front().second.get();
-    std::unique_ptr<Slot> slot = std::move(running.front().first);
+    Slot* s = running.front().get();
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      while (!s->done) {
+        if (queue.empty()) {
+          batch_done.wait(lock);
+        } else {
+          run_front(lock);
+        }
+      }
+    }
+    std::unique_ptr<Slot> slot = std::move(running.front());
     running.pop_front();
+    if (slot->failure) std::rethrow_exception(slot->failure);
     if (!slot->out.text.empty()) out_.Write(slot->out.text.data(), slot->out.text.size());
     err_ << slot->err.str();
     stats += slot->stats;
@@ -303,6 +373,7 @@ Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, uns
     slot->out.text.clear();
     slot->err.str(std::string());
     slot->stats = Stats();
+    slot->done = false;
     idle.push_back(std::move(slot));
   };
   auto take_slot = [&] {
@@ -320,10 +391,25 @@ Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, uns
   std::unique_ptr<Slot> slot = take_slot();
   auto launch = [&] {
     if (slot->items.empty()) return;
-    Slot* s = slot.get();
-    std::future<void> done = std::async(std::launch::async, [s, &name] { s->Run(name); });
-    running.emplace_back(std::move(slot), std::move(done));
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      queue.push_back(slot.get());
+      if (queue.size() > helpers) {
+        run_front(lock);
+      } else {
+        work_ready.notify_one();
+      }
+    }
+    running.push_back(std::move(slot));
     if (progress) progress(reader.position(), stats.records);
+    // Write what is ready without waiting, so output keeps flowing.
+    while (!running.empty()) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!running.front()->done) break;
+      }
+      finish_oldest();
+    }
     slot = take_slot();
   };
 
@@ -443,8 +529,12 @@ Stats Dumper::Dump(const std::string& name, quillet::Reader& reader, const Progr
   const bool selecting = options_.by_ids || !options_.where.empty();
   while (selected < end && reader.next(rec)) {
     ++ordinal;
-    for (const Problem& p : rec.problems()) {
-      if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
+    // Asking for problems() checks the record's content, which counting
+    // has no use for.
+    if (options_.mode != Mode::kCount) {
+      for (const Problem& p : rec.problems()) {
+        if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
+      }
     }
     if (selecting && !Selects(rec)) continue;
     if (++selected <= options_.offset) continue;

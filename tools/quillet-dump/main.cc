@@ -372,7 +372,9 @@ int main(int argc, char** argv) {
       const std::string path = file == "-" ? "/dev/stdin" : file;
       std::unique_ptr<quillet::Reader> reader;
       quillet::Reader::Options reader_options;
-      reader_options.fields = !parallel;  // the workers parse
+      // Workers parse in parallel runs; a plain count needs only framing.
+      reader_options.fields =
+          !parallel && !(options.mode == Mode::kCount && options.where.empty() && !options.by_ids);
       try {
         reader.reset(new quillet::Reader(path, reader_options));
       } catch (const std::system_error& e) {
