@@ -48,6 +48,9 @@ run 0 "index" "$dump" --index "$sample"
 same "index output" "$golden/sample.index" "$work/out"
 run 0 "check" "$dump" --check "$sample"
 same "check summary" "$golden/sample.check" "$work/err"
+# sample.stats was checked against counts made from sample.mrk by other code.
+run 0 "stats" "$dump" --stats "$sample"
+same "stats table" "$golden/sample.stats" "$work/out"
 # The last sample record has no 001: a problem only for the classic interface.
 run 1 "strict" "$dump" --check --strict "$sample"
 check "strict report" 'grep -q "record 12 at byte 8101: classic interface: Missing field 001" "$work/err"'
