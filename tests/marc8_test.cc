@@ -120,21 +120,32 @@ TEST(Encoding, LeaderDecidesUnlessTheBytesDisagree) {
     std::string record;
     Encoding encoding;
     bool disagrees;
+    bool well_formed;
   } cases[] = {
-      {"marked UTF-8", BuildRecord({{"245", utf8_title}}), Encoding::kUtf8, false},
-      {"marked MARC-8", BuildRecord({{"245", marc8_title}}, marc8), Encoding::kMarc8, false},
+      {"marked UTF-8", BuildRecord({{"245", utf8_title}}), Encoding::kUtf8, false, true},
+      {"marked MARC-8", BuildRecord({{"245", marc8_title}}, marc8), Encoding::kMarc8, false, false},
       {"marked MARC-8, plain ASCII", BuildRecord({{"245", "10\x1F" "aAbc"}}, marc8), Encoding::kMarc8,
-       false},
-      {"marked MARC-8, UTF-8 bytes", BuildRecord({{"245", utf8_title}}, marc8), Encoding::kUtf8, true},
-      {"marked UTF-8, MARC-8 bytes", BuildRecord({{"245", marc8_title}}), Encoding::kMarc8, true},
+       false, false},
+      {"marked MARC-8, UTF-8 bytes", BuildRecord({{"245", utf8_title}}, marc8), Encoding::kUtf8, true,
+       true},
+      {"marked UTF-8, MARC-8 bytes", BuildRecord({{"245", marc8_title}}), Encoding::kMarc8, true, false},
       {"marked MARC-8 with an escape", BuildRecord({{"245", "10\x1F" "a\x1B(N~\xC3\xA9"}}, marc8),
-       Encoding::kMarc8, false},
+       Encoding::kMarc8, false, false},
+      // The field is well-formed, but its code takes the first byte of
+      // U+00E9, so the value starts with a lone continuation byte.
+      {"marked UTF-8, a code cuts a character", BuildRecord({{"245", "10\x1F\xC3\xA9t\xC3\xA9"}}),
+       Encoding::kUtf8, false, false},
+      {"marked UTF-8, an indicator cuts a character", BuildRecord({{"245", "1\xC3\xA9\x1F" "at"}}),
+       Encoding::kUtf8, false, false},
+      {"unmarked UTF-8, a code cuts a character",
+       BuildRecord({{"245", "10\x1F\xC3\xA9t\xC3\xA9"}}, marc8), Encoding::kUtf8, true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const EncodingGuess guess = guessEncoding(Parse(c.record));
     EXPECT_EQ(c.encoding, guess.encoding);
     EXPECT_EQ(c.disagrees, guess.leader_disagrees);
+    EXPECT_EQ(c.well_formed, guess.well_formed);
   }
 }
 

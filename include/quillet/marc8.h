@@ -115,8 +115,10 @@ struct QUILLET_EXPORT EncodingGuess {
   Encoding encoding;
   /// True when the leader says otherwise (then `encoding` follows the bytes).
   bool leader_disagrees;
-  /// True when `encoding` is UTF-8 and every field's data is well-formed
-  /// UTF-8, so that text taken from the record needs no further check.
+  /// True when `encoding` is UTF-8, every field's data is well-formed UTF-8
+  /// and every indicator and subfield code is ASCII, so that each
+  /// text taken from the record (control field, subfield value) is
+  /// well-formed and needs no further check.
   bool well_formed;
 };
 

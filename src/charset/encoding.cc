@@ -15,6 +15,8 @@ struct TextShape {
   bool multibyte = false;  // a well-formed UTF-8 sequence of two bytes or more
   bool invalid = false;    // a byte that starts no well-formed UTF-8 sequence
   bool diacritic = false;  // a MARC-8 combining mark (0xE0-0xFE) before a letter
+  bool split = false;      // an indicator or subfield code that is not ASCII: the
+                           // pieces of text may not be well-formed, though the field is
 };
 
 // Looks until `enough` says the answer cannot change.
@@ -24,6 +26,7 @@ TextShape Look(const RecordView& rec, Enough enough) {
   for (const FieldView& f : rec.fields()) {
     const std::string_view data = f.data();
     const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data());
+    for (const char c : f.indicators()) shape.split = shape.split || (c & 0x80) != 0;
     for (std::size_t i = 0; i < data.size();) {
       if (data.size() - i >= 8) {  // eight ASCII bytes without an ESC at a time
         std::uint64_t w;
@@ -44,6 +47,7 @@ TextShape Look(const RecordView& rec, Enough enough) {
         continue;
       }
       const std::size_t len = Utf8SequenceLength(p + i, data.size() - i);
+      if (i > 0 && p[i - 1] == iso2709::kSubfieldDelimiter && !f.isControl()) shape.split = true;
       if (b >= 0xE0 && b <= 0xFE && i + 1 < data.size() &&
           ((p[i + 1] | 0x20) >= 'a' && (p[i + 1] | 0x20) <= 'z')) {
         shape.diacritic = true;
@@ -70,10 +74,12 @@ EncodingGuess guessEncoding(const RecordView& rec) noexcept {
     const TextShape shape =
         Look(rec, [](const TextShape& s) { return s.invalid && (s.escape || s.diacritic); });
     if (shape.invalid && (shape.escape || shape.diacritic)) return {Encoding::kMarc8, true, false};
-    return {Encoding::kUtf8, false, !shape.invalid};
+    return {Encoding::kUtf8, false, !shape.invalid && !shape.split};
   }
   const TextShape shape = Look(rec, [](const TextShape& s) { return s.escape || s.invalid; });
-  if (!shape.escape && !shape.invalid && shape.multibyte) return {Encoding::kUtf8, true, true};
+  if (!shape.escape && !shape.invalid && shape.multibyte) {
+    return {Encoding::kUtf8, true, !shape.split};
+  }
   return {Encoding::kMarc8, false, false};
 }
 
