@@ -1,0 +1,32 @@
+"""ISO 2709 (MARC) records at native speed.
+
+    import quillet
+    for record in quillet.read("records.mrc"):
+        print(record.control_number, record["245"]["a"])
+
+Damaged records are read, repaired as far as they can be, and their
+repairs listed in ``record.problems``; only a missing file (OSError) or
+input that is no ISO 2709 at all (ValueError) raises.
+"""
+from ._quillet import Field, Problem, Reader, Record, __version__
+
+__all__ = ["Field", "Problem", "Reader", "Record", "read", "__version__"]
+
+
+def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0):
+    """Iterates over the records of ``source``, in file order.
+
+    ``source`` is a path (str or os.PathLike), a binary file object or
+    bytes; gzip-compressed input is read through. Text comes as str, decoded
+    from MARC-8 or UTF-8 as ``charset`` says ("auto": by leader/09 and the
+    bytes; "marc8"; "utf-8"), composed to NFC when ``nfc``; with
+    ``raw=True`` everything taken from the record is bytes, as it stands.
+    ``strict`` frames records by their declared length only. ``start`` is
+    where ``source`` begins in the file it was cut from, added to every
+    offset (of records and problems).
+
+    Raises FileNotFoundError (or another OSError) when the path cannot be
+    opened, ValueError when the input is not ISO 2709 (MARCXML, mnemonic
+    text, JSON).
+    """
+    return Reader(source, charset=charset, raw=raw, nfc=nfc, strict=strict, start=start)

@@ -1,0 +1,34 @@
+"""quillet.dask and the tag_stats.py example."""
+import subprocess
+import sys
+
+import pytest
+
+import quillet
+from conftest import ROOT, SAMPLE
+
+dask = pytest.importorskip("dask")
+import quillet.dask  # noqa: E402
+
+
+def test_blocks_cut_inside_records_give_each_record_once(tmp_path):
+    path = tmp_path / "three.mrc"
+    path.write_bytes(SAMPLE.read_bytes() * 3)
+    want = [(r.offset, r.as_marc()) for r in quillet.read(path)]
+    # 1000-byte blocks: every boundary but by chance falls inside a record.
+    bag = quillet.dask.read_marc(str(path), blocksize=1000)
+    assert bag.npartitions > 20
+    got = bag.map(lambda r: (r.offset, r.as_marc())).compute(scheduler="sync")
+    assert got == want
+    both = quillet.dask.read_marc([str(path), str(SAMPLE)], blocksize="2KiB")
+    assert both.count().compute(scheduler="sync") == 3 * 12 + 12
+
+
+def test_tag_stats_prints_what_quillet_dump_prints(dump, tmp_path):
+    files = [str(SAMPLE), str(SAMPLE)]
+    want = subprocess.run([dump, "--stats", *files], capture_output=True, check=True).stdout
+    got = subprocess.run(
+        [sys.executable, str(ROOT / "examples" / "python" / "tag_stats.py"), "--workers", "2",
+         "--blocksize", "3000", *files],
+        capture_output=True, check=True).stdout
+    assert got == want

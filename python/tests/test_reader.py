@@ -1,0 +1,94 @@
+"""quillet.read(): the three input kinds, errors, and agreement with quillet-dump."""
+import io
+import json
+import subprocess
+from pathlib import Path
+
+import pytest
+
+import quillet
+from conftest import CORPUS, SAMPLE, build_record
+
+
+def summary(records):
+    return [(r.offset, r.as_marc(), r.as_dict()) for r in records]
+
+
+def test_path_file_and_bytes_give_the_same_records():
+    data = SAMPLE.read_bytes()
+    want = summary(quillet.read(str(SAMPLE)))
+    assert len(want) == 12
+    assert summary(quillet.read(SAMPLE)) == want  # os.PathLike
+    with open(SAMPLE, "rb") as f:
+        assert summary(quillet.read(f)) == want
+    assert summary(quillet.read(io.BytesIO(data))) == want
+    assert summary(quillet.read(data)) == want
+    assert summary(quillet.read(bytearray(data))) == want
+    assert summary(quillet.read(memoryview(data))) == want
+
+
+def test_file_read_in_small_pieces():
+    class Trickle(io.RawIOBase):
+        def __init__(self, data):
+            self.data = data
+        def readable(self):
+            return True
+        def read(self, n=-1):
+            piece, self.data = self.data[:7], self.data[7:]
+            return piece
+    assert summary(quillet.read(Trickle(SAMPLE.read_bytes()))) == summary(quillet.read(SAMPLE))
+
+
+def test_errors_raise_with_the_tool_words(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        quillet.read(tmp_path / "missing.mrc")
+    mrk = tmp_path / "sample.mrk"
+    mrk.write_text("=LDR  00000nam a2200000 a 4500\n")
+    with pytest.raises(ValueError, match=r"this looks like mnemonic MARC text \(.mrk\) \(it starts with =LDR\)"):
+        quillet.read(mrk)
+    with pytest.raises(TypeError):
+        quillet.read(42)
+    with pytest.raises(TypeError, match="binary mode"):
+        list(quillet.read(io.StringIO("00000")))
+    with pytest.raises(ValueError, match="charset"):
+        quillet.read(SAMPLE, charset="latin-1")
+
+
+def test_exception_from_read_is_raised():
+    class Failing(io.RawIOBase):
+        def readable(self):
+            return True
+        def read(self, n=-1):
+            raise OSError("disk on fire")
+    with pytest.raises(OSError, match="disk on fire"):
+        list(quillet.read(Failing()))
+
+
+def test_junk_after_the_last_record_is_on_the_reader():
+    reader = quillet.read(build_record(("001", "j")) + b"junk")
+    assert len(list(reader)) == 1
+    assert [p.kind for p in reader.problems] == ["junk_skipped"]
+
+
+def test_gzip_input_is_read_through(tmp_path):
+    import gzip
+    path = tmp_path / "sample.mrc.gz"
+    path.write_bytes(gzip.compress(SAMPLE.read_bytes()))
+    assert summary(quillet.read(path)) == summary(quillet.read(SAMPLE))
+
+
+@pytest.mark.skipif(not CORPUS.is_dir(), reason="no corpus folder")
+def test_every_real_file_agrees_with_quillet_dump_json(dump):
+    files = sorted(p for p in CORPUS.rglob("*") if p.is_file() and p.suffix not in (".md", ".tsv"))
+    compared = 0
+    for path in files:
+        out = subprocess.run([dump, "-q", "-f", "json", str(path)], capture_output=True)
+        if out.returncode > 1:  # not ISO 2709: Python says so too
+            with pytest.raises(ValueError):
+                quillet.read(path)
+            continue
+        want = [json.loads(line) for line in out.stdout.decode("utf-8").splitlines()]
+        got = [r.as_dict() for r in quillet.read(path)]
+        assert got == want, path
+        compared += len(got)
+    assert compared > 1000
