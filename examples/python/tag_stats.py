@@ -13,6 +13,7 @@ The files must be readable by every worker under the same names.
 import argparse
 import os
 import sys
+import time
 
 import quillet.dask
 
@@ -107,11 +108,14 @@ def main():
                         help="workers of the local cluster (default: one per core)")
     parser.add_argument("--blocksize", default="16MiB",
                         help="bytes per block of a file (default: 16MiB)")
+    parser.add_argument("--verbose", action="store_true",
+                        help="say on standard error how long the cluster and the count took")
     args = parser.parse_args()
     for f in args.files:
         if not os.path.exists(f):
             parser.error(f"no such file: {f}")
 
+    started = time.perf_counter()
     from dask.distributed import Client, LocalCluster
     if args.scheduler:
         client = Client(args.scheduler)
@@ -120,10 +124,15 @@ def main():
                                dashboard_address=None)
         client = Client(cluster)
     with client:
+        ready = time.perf_counter()
         # Bytes as they stand: tags and codes are counted as quillet-dump
         # counts them, and no text needs decoding.
         records = quillet.dask.read_marc(args.files, blocksize=args.blocksize, raw=True)
         total = records.reduction(count, merge).compute()
+        done = time.perf_counter()
+    if args.verbose:
+        print(f"tag_stats: cluster ready in {ready - started:.2f} s, "
+              f"{records.npartitions} blocks counted in {done - ready:.2f} s", file=sys.stderr)
     sys.stdout.buffer.write(table(total))
     return 0
 

@@ -53,10 +53,27 @@ def read_marc(paths, blocksize="64MiB", *, charset="auto", raw=False, nfc=False,
     return dask.bag.from_delayed(parts)
 
 
+class _Block:
+    """The bytes of one block and how to read them: a partition of the bag.
+    Iterating frames its records anew each time, so a partition holds one
+    buffer instead of thousands of record objects, and pickles as its bytes."""
+
+    def __init__(self, data, start, options):
+        self.data, self.start, self.options = data, start, options
+
+    def __iter__(self):
+        if not self.data:
+            return iter(())
+        return iter(read(self.data, start=self.start, **self.options))
+
+    def __len__(self):
+        return sum(1 for _ in self)
+
+
 def _block_records(fs, path, offset, size, options):
     with fs.open(path, "rb") as f:
         if size is None:
-            return list(read(f, **options))
+            return _Block(f.read(), 0, options)
         start = 0
         if offset > 0:
             f.seek(offset)
@@ -65,10 +82,6 @@ def _block_records(fs, path, offset, size, options):
         f.seek(offset + size)
         seek_delimiter(f, _TERMINATOR, 1 << 16)
         end = f.tell()
-        if end <= start:
-            return []
         f.seek(start)
-        data = f.read(end - start)
-    if not data:
-        return []
-    return list(read(data, start=start, **options))
+        data = f.read(max(end - start, 0))
+    return _Block(data, start, options)
