@@ -134,7 +134,7 @@ class Reader {
       }
       throw py::stop_iteration();
     }
-    py::object r = Wrap(Record{std::move(batch_.front())});
+    py::object r = NewRecord(std::move(batch_.front()));
     batch_.pop_front();
     return r;
   }

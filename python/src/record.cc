@@ -185,14 +185,87 @@ std::vector<PyProblem> Problems(const RecordData& d) {
   return out;
 }
 
-py::object FieldData(const Field& f) {
-  const FieldView& v = f.view();
+// The Python objects. A Record owns its data; a Field holds a reference to
+// its Record (so the data outlives it) and its index in the directory. They
+// are plain CPython types, not pybind11 classes: a walk over a record makes
+// one Field per field, and pybind11's per-call dispatch and per-object
+// holder cost several times what the field's work does.
+struct RecordObject {
+  PyObject_HEAD
+  std::shared_ptr<const RecordData> data;
+};
+struct FieldObject {
+  PyObject_HEAD
+  PyObject* record;  // a strong reference
+  const RecordData* data;
+  std::size_t index;
+};
+
+PyTypeObject* record_type = nullptr;
+PyTypeObject* field_type = nullptr;
+PyObject* record_from_state = nullptr;  // the unpickling function
+
+// Runs `body`, turning C++ exceptions into the Python error they stand for;
+// null (or -1) then.
+template <typename T>
+T Failed();
+template <>
+PyObject* Failed<PyObject*>() { return nullptr; }
+template <>
+int Failed<int>() { return -1; }
+
+template <typename Body>
+auto Guard(Body body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (py::error_already_set& e) {
+    e.restore();
+  } catch (const py::builtin_exception& e) {
+    e.set_error();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_RuntimeError, e.what());
+  }
+  return Failed<decltype(body())>();
+}
+
+const RecordData& DataOf(PyObject* record) { return *reinterpret_cast<RecordObject*>(record)->data; }
+const FieldObject& FieldOf(PyObject* field) { return *reinterpret_cast<FieldObject*>(field); }
+const FieldView& ViewOf(const FieldObject& f) { return f.data->view.fields()[f.index]; }
+
+py::object NewField(PyObject* record, std::size_t index) {
+  FieldObject* f = PyObject_New(FieldObject, field_type);
+  if (f == nullptr) throw py::error_already_set();
+  Py_INCREF(record);
+  f->record = record;
+  f->data = &DataOf(record);
+  f->index = index;
+  return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(f));
+}
+
+// A tag, code or pattern given by Python: str only.
+std::string_view Key(PyObject* key) {
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
+  if (text == nullptr) {
+    if (!PyErr_Occurred()) {
+      PyErr_Format(PyExc_TypeError, "a tag or subfield code is a str, not %.100s",
+                   Py_TYPE(key)->tp_name);
+    }
+    throw py::error_already_set();
+  }
+  return std::string_view(text, static_cast<std::size_t>(size));
+}
+
+py::object FieldData(const FieldObject& f) {
+  const FieldView& v = ViewOf(f);
   if (!v.isControl()) return py::none();
   return FieldText(*f.data).Text(v.data());
 }
 
-py::list Subfields(const Field& f) {
-  const FieldView& v = f.view();
+py::list Subfields(const FieldObject& f) {
+  const FieldView& v = ViewOf(f);
   py::list out;
   if (v.isControl()) return out;
   FieldText text(*f.data);
@@ -207,8 +280,9 @@ py::list Subfields(const Field& f) {
 
 // The values of the subfields whose code is one of `codes` (all when
 // empty), in field order; at most `limit` of them.
-py::list SubfieldValues(const Field& f, const std::vector<std::string>& codes, std::size_t limit) {
-  const FieldView& v = f.view();
+py::list SubfieldValues(const FieldObject& f, const std::vector<std::string_view>& codes,
+                        std::size_t limit) {
+  const FieldView& v = ViewOf(f);
   py::list out;
   if (v.isControl()) return out;
   FieldText text(*f.data);
@@ -216,7 +290,9 @@ py::list SubfieldValues(const Field& f, const std::vector<std::string>& codes, s
   if (stateful) text.Utf8(Prefix(v));
   for (const SubfieldView& s : v.subfields()) {
     bool wanted = codes.empty();
-    for (const std::string& c : codes) wanted = wanted || (c.size() == 1 && c[0] == s.code() && s.code() != '\0');
+    for (const std::string_view c : codes) {
+      wanted = wanted || (c.size() == 1 && c[0] == s.code() && s.code() != '\0');
+    }
     if (wanted) {
       out.append(text.Text(s.value()));
       if (out.size() == limit) break;
@@ -227,28 +303,31 @@ py::list SubfieldValues(const Field& f, const std::vector<std::string>& codes, s
   return out;
 }
 
-py::object Get(const Field& f, const std::string& code, py::object fallback) {
+// The first value of subfield `code`, or null.
+py::object FirstValue(const FieldObject& f, std::string_view code) {
   py::list found = SubfieldValues(f, {code}, 1);
-  return found.empty() ? std::move(fallback) : py::object(found[0]);
+  return found.empty() ? py::object() : py::object(found[0]);
 }
 
-py::object FindField(const Record& r, const std::string& pattern) {
-  const quillet::Span<FieldView> fields = r.data->view.fields();
+// The index of the first field matching `pattern`, or -1.
+std::ptrdiff_t FindField(const RecordData& d, std::string_view pattern) {
+  const quillet::Span<FieldView> fields = d.view.fields();
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (fields[i].matches(pattern)) return Wrap(Field{r.data, i});
+    if (fields[i].matches(pattern)) return static_cast<std::ptrdiff_t>(i);
   }
-  return py::none();
+  return -1;
 }
 
-py::list GetFields(const Record& r, py::args patterns) {
-  std::vector<std::string> wanted;
-  for (py::handle p : patterns) wanted.push_back(p.cast<std::string>());
+// The fields matching any of `patterns` (every field when there is none).
+py::list GetFields(PyObject* record, PyObject* const* patterns, Py_ssize_t n) {
+  std::vector<std::string_view> wanted;
+  for (Py_ssize_t i = 0; i < n; ++i) wanted.push_back(Key(patterns[i]));
+  const quillet::Span<FieldView> fields = DataOf(record).view.fields();
   py::list out;
-  const quillet::Span<FieldView> fields = r.data->view.fields();
   for (std::size_t i = 0; i < fields.size(); ++i) {
     bool match = wanted.empty();
-    for (const std::string& p : wanted) match = match || fields[i].matches(p);
-    if (match) out.append(Wrap(Field{r.data, i}));
+    for (const std::string_view p : wanted) match = match || fields[i].matches(p);
+    if (match) out.append(NewField(record, i));
   }
   return out;
 }
@@ -256,8 +335,7 @@ py::list GetFields(const Record& r, py::args patterns) {
 // MARC-in-JSON: {"leader": ..., "fields": [{"001": ...}, {"245": {"ind1":
 // ..., "ind2": ..., "subfields": [{"a": ...}]}}]}; bytes before a data
 // field's first delimiter become a subfield with an empty code.
-py::dict AsDict(const Record& r) {
-  const RecordData& d = *r.data;
+py::dict AsDict(const RecordData& d) {
   FieldText text(d);
   py::list fields;
   for (const FieldView& f : d.view.fields()) {
@@ -294,8 +372,7 @@ py::dict AsDict(const Record& r) {
   return out;
 }
 
-py::tuple GetState(const Record& r) {
-  const RecordData& d = *r.data;
+py::tuple GetState(const RecordData& d) {
   py::list framing;
   for (const Problem& p : d.framing) {
     framing.append(py::make_tuple(static_cast<int>(p.kind), p.offset, p.entry,
@@ -305,7 +382,7 @@ py::tuple GetState(const Record& r) {
                         d.text.nfc);
 }
 
-Record SetState(const py::tuple& state) {
+py::object SetState(const py::tuple& state) {
   if (state.size() != 6) throw py::value_error("not the state of a quillet.Record");
   const std::string bytes = state[0].cast<std::string>();
   std::vector<Problem> framing;
@@ -322,12 +399,324 @@ Record SetState(const py::tuple& state) {
   }
   const TextOptions text =
       TextOptions::Make(state[3].cast<std::string>(), state[4].cast<bool>(), state[5].cast<bool>());
-  return Record{std::make_shared<const RecordData>(
+  return NewRecord(std::make_shared<const RecordData>(
       bytes.data(), bytes.size(), state[1].cast<std::uint64_t>(),
-      quillet::Span<Problem>(framing.data(), framing.data() + framing.size()), text)};
+      quillet::Span<Problem>(framing.data(), framing.data() + framing.size()), text));
+}
+
+// --- quillet.Record ---------------------------------------------------------
+
+PyObject* RecordTpNew(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"data", "charset", "raw", "nfc", nullptr};
+  Py_buffer buffer;
+  const char* charset = "auto";
+  int raw = 0, nfc = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|$spp:Record", const_cast<char**>(keywords),
+                                   &buffer, &charset, &raw, &nfc)) {
+    return nullptr;
+  }
+  PyObject* out = Guard([&]() -> PyObject* {
+    return NewRecord(std::make_shared<const RecordData>(
+                         static_cast<const char*>(buffer.buf), static_cast<std::size_t>(buffer.len), 0,
+                         quillet::Span<Problem>(nullptr, nullptr), TextOptions::Make(charset, raw, nfc)))
+        .release()
+        .ptr();
+  });
+  PyBuffer_Release(&buffer);
+  return out;
+}
+
+void RecordDealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<RecordObject*>(self)->data.~shared_ptr();
+  PyObject_Free(self);
+  Py_DECREF(type);
+}
+
+PyObject* RecordSubscript(PyObject* self, PyObject* key) {
+  return Guard([&]() -> PyObject* {
+    const std::ptrdiff_t i = FindField(DataOf(self), Key(key));
+    if (i < 0) {
+      PyErr_SetObject(PyExc_KeyError, key);
+      return nullptr;
+    }
+    return NewField(self, static_cast<std::size_t>(i)).release().ptr();
+  });
+}
+
+int RecordContains(PyObject* self, PyObject* key) {
+  return Guard([&]() -> int { return FindField(DataOf(self), Key(key)) >= 0 ? 1 : 0; }) ;
+}
+
+Py_ssize_t RecordLength(PyObject* self) {
+  return static_cast<Py_ssize_t>(DataOf(self).view.fields().size());
+}
+
+PyObject* RecordIter(PyObject* self) {
+  return Guard([&]() -> PyObject* { return PyObject_GetIter(GetFields(self, nullptr, 0).ptr()); });
+}
+
+PyObject* RecordStr(PyObject* self) {
+  return Guard([&]() -> PyObject* { return MnemonicStr(MnemonicRecord(DataOf(self))).release().ptr(); });
+}
+
+PyObject* RecordRepr(PyObject* self) {
+  return Guard([&]() -> PyObject* {
+    const RecordData& d = DataOf(self);
+    return py::str("<quillet.Record {!r}: {} fields>")
+        .format(FieldText(d).Plain(d.view.controlNumber()), d.view.fields().size())
+        .release()
+        .ptr();
+  });
+}
+
+PyObject* RecordGet(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* {
+    if (n < 1 || n > 2) throw py::type_error("get() takes a tag and an optional default");
+    const std::ptrdiff_t i = FindField(DataOf(self), Key(args[0]));
+    if (i >= 0) return NewField(self, static_cast<std::size_t>(i)).release().ptr();
+    PyObject* fallback = n == 2 ? args[1] : Py_None;
+    Py_INCREF(fallback);
+    return fallback;
+  });
+}
+
+PyObject* RecordGetFields(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* { return GetFields(self, args, n).release().ptr(); });
+}
+
+PyObject* RecordAsMarc(PyObject* self, PyObject*) {
+  return Guard([&]() -> PyObject* { return Bytes(DataOf(self).bytes).release().ptr(); });
+}
+
+PyObject* RecordAsDict(PyObject* self, PyObject*) {
+  return Guard([&]() -> PyObject* { return AsDict(DataOf(self)).release().ptr(); });
+}
+
+PyObject* RecordReduce(PyObject* self, PyObject*) {
+  return Guard([&]() -> PyObject* {
+    return py::make_tuple(py::reinterpret_borrow<py::object>(record_from_state),
+                          py::make_tuple(GetState(DataOf(self))))
+        .release()
+        .ptr();
+  });
+}
+
+PyObject* RecordLeader(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    return FieldText(DataOf(self)).Plain(Leader(DataOf(self))).release().ptr();
+  });
+}
+
+PyObject* RecordControlNumber(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    const RecordData& d = DataOf(self);
+    if (d.view.field("001") == nullptr) Py_RETURN_NONE;
+    return FieldText(d).Text(d.view.controlNumber()).release().ptr();
+  });
+}
+
+PyObject* RecordOffset(PyObject* self, void*) {
+  return PyLong_FromUnsignedLongLong(DataOf(self).offset);
+}
+
+PyObject* RecordProblems(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* { return py::cast(Problems(DataOf(self))).release().ptr(); });
+}
+
+PyObject* RecordFields(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* { return GetFields(self, nullptr, 0).release().ptr(); });
+}
+
+PyObject* RecordFromState(PyObject*, PyObject* state) {
+  return Guard([&]() -> PyObject* {
+    if (!PyTuple_Check(state)) throw py::type_error("not the state of a quillet.Record");
+    return SetState(py::reinterpret_borrow<py::tuple>(state)).release().ptr();
+  });
+}
+
+PyMethodDef record_methods[] = {
+    {"_from_state", &RecordFromState, METH_O | METH_CLASS, "Unpickles a record."},
+    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RecordGet)), METH_FASTCALL,
+     "get(tag, default=None)\n--\n\nThe first field matching `tag` (a tag or a pattern such as "
+     "6XX), or `default`."},
+    {"get_fields", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RecordGetFields)),
+     METH_FASTCALL,
+     "get_fields(*patterns)\n--\n\nThe fields whose tag matches any of the patterns (245, 6XX, "
+     "6..), in file order; every field when none is given."},
+    {"as_marc", &RecordAsMarc, METH_NOARGS, "The record's bytes, as they were read."},
+    {"as_dict", &RecordAsDict, METH_NOARGS, "The record as MARC-in-JSON: leader and fields."},
+    {"__reduce__", &RecordReduce, METH_NOARGS, "Records pickle as their bytes."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyGetSetDef record_getset[] = {
+    {"leader", &RecordLeader, nullptr, "The leader; position 9 reads 'a' once the text is decoded.",
+     nullptr},
+    {"control_number", &RecordControlNumber, nullptr, "The text of the first 001, or None.", nullptr},
+    {"offset", &RecordOffset, nullptr, "The record's byte offset in its input.", nullptr},
+    {"problems", &RecordProblems, nullptr,
+     "What the reader repaired and what decoding the text found.", nullptr},
+    {"fields", &RecordFields, nullptr, "Every field, in file order.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr}};
+
+// --- quillet.Field ----------------------------------------------------------
+
+void FieldDealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  Py_DECREF(reinterpret_cast<FieldObject*>(self)->record);
+  PyObject_Free(self);
+  Py_DECREF(type);
+}
+
+PyObject* FieldSubscript(PyObject* self, PyObject* key) {
+  return Guard([&]() -> PyObject* {
+    py::object v = FirstValue(FieldOf(self), Key(key));
+    if (!v) {
+      PyErr_SetObject(PyExc_KeyError, key);
+      return nullptr;
+    }
+    return v.release().ptr();
+  });
+}
+
+int FieldContains(PyObject* self, PyObject* key) {
+  return Guard([&]() -> int { return FirstValue(FieldOf(self), Key(key)) ? 1 : 0; });
+}
+
+std::string MnemonicLine(const FieldObject& f) {
+  std::string out;
+  AppendMnemonicField(*f.data, ViewOf(f), out);
+  return out;
+}
+
+PyObject* FieldStr(PyObject* self) {
+  return Guard([&]() -> PyObject* { return MnemonicStr(MnemonicLine(FieldOf(self))).release().ptr(); });
+}
+
+PyObject* FieldRepr(PyObject* self) {
+  return Guard([&]() -> PyObject* {
+    return py::str("<quillet.Field {}>").format(MnemonicStr(MnemonicLine(FieldOf(self)))).release().ptr();
+  });
+}
+
+PyObject* FieldGet(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* {
+    if (n < 1 || n > 2) throw py::type_error("get() takes a subfield code and an optional default");
+    py::object v = FirstValue(FieldOf(self), Key(args[0]));
+    if (v) return v.release().ptr();
+    PyObject* fallback = n == 2 ? args[1] : Py_None;
+    Py_INCREF(fallback);
+    return fallback;
+  });
+}
+
+PyObject* FieldGetSubfields(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* {
+    std::vector<std::string_view> codes;
+    for (Py_ssize_t i = 0; i < n; ++i) codes.push_back(Key(args[i]));
+    if (codes.empty()) return PyList_New(0);
+    return SubfieldValues(FieldOf(self), codes, static_cast<std::size_t>(-1)).release().ptr();
+  });
+}
+
+PyObject* FieldIsControl(PyObject* self, PyObject*) {
+  return PyBool_FromLong(ViewOf(FieldOf(self)).isControl() ? 1 : 0);
+}
+
+PyObject* FieldValue(PyObject* self, PyObject*) {
+  return Guard([&]() -> PyObject* {
+    const FieldObject& f = FieldOf(self);
+    if (ViewOf(f).isControl()) return FieldData(f).release().ptr();
+    py::list values = SubfieldValues(f, {}, static_cast<std::size_t>(-1));
+    py::object blank = f.data->text.raw ? py::object(py::bytes(" ")) : py::object(py::str(" "));
+    return blank.attr("join")(values).release().ptr();
+  });
+}
+
+PyObject* FieldTag(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    const FieldObject& f = FieldOf(self);
+    return FieldText(*f.data).Plain(ViewOf(f).tag()).release().ptr();
+  });
+}
+
+PyObject* FieldDataGetter(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* { return FieldData(FieldOf(self)).release().ptr(); });
+}
+
+PyObject* FieldIndicators(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    const FieldObject& f = FieldOf(self);
+    FieldText t(*f.data);
+    return Pair(t.Plain(Indicator(ViewOf(f), 0)), t.Plain(Indicator(ViewOf(f), 1))).release().ptr();
+  });
+}
+
+PyObject* FieldIndicator(PyObject* self, void* which) {
+  return Guard([&]() -> PyObject* {
+    const FieldObject& f = FieldOf(self);
+    const std::size_t i = which == nullptr ? 0 : 1;
+    return FieldText(*f.data).Plain(Indicator(ViewOf(f), i)).release().ptr();
+  });
+}
+
+PyObject* FieldSubfields(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* { return Subfields(FieldOf(self)).release().ptr(); });
+}
+
+PyObject* FieldPrefix(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    const FieldObject& f = FieldOf(self);
+    if (ViewOf(f).isControl()) Py_RETURN_NONE;
+    return FieldText(*f.data).Text(Prefix(ViewOf(f))).release().ptr();
+  });
+}
+
+char kSecond;  // the closure that tells FieldIndicator to give the second
+
+PyMethodDef field_methods[] = {
+    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&FieldGet)), METH_FASTCALL,
+     "get(code, default=None)\n--\n\nThe first value of subfield `code`, or `default`."},
+    {"get_subfields", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&FieldGetSubfields)),
+     METH_FASTCALL,
+     "get_subfields(*codes)\n--\n\nThe values of the subfields with any of the codes, in field "
+     "order."},
+    {"is_control_field", &FieldIsControl, METH_NOARGS, "True for a control field (tag 00X)."},
+    {"value", &FieldValue, METH_NOARGS,
+     "The text of a control field, or the subfield values joined by blanks."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyGetSetDef field_getset[] = {
+    {"tag", &FieldTag, nullptr, "The three-character tag.", nullptr},
+    {"data", &FieldDataGetter, nullptr, "A control field's text; None for a data field.", nullptr},
+    {"indicators", &FieldIndicators, nullptr,
+     "The two indicators (a blank for one the field lacks); blanks for a control field.", nullptr},
+    {"indicator1", &FieldIndicator, nullptr, "The first indicator.", nullptr},
+    {"indicator2", &FieldIndicator, nullptr, "The second indicator.", &kSecond},
+    {"subfields", &FieldSubfields, nullptr,
+     "(code, value) pairs in field order; bytes before the first delimiter come first with the "
+     "code \"\".",
+     nullptr},
+    {"prefix", &FieldPrefix, nullptr,
+     "A data field's bytes between its indicators and its first delimiter, as text: empty in a "
+     "well-formed field, the first of `subfields` (code \"\") otherwise. None for a control field.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr}};
+
+PyTypeObject* MakeType(PyType_Spec* spec) {
+  PyObject* type = PyType_FromSpec(spec);
+  if (type == nullptr) throw py::error_already_set();
+  return reinterpret_cast<PyTypeObject*>(type);
 }
 
 }  // namespace
+
+py::object NewRecord(std::shared_ptr<const RecordData> data) {
+  RecordObject* r = PyObject_New(RecordObject, record_type);
+  if (r == nullptr) throw py::error_already_set();
+  new (&r->data) std::shared_ptr<const RecordData>(std::move(data));
+  return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(r));
+}
 
 PyProblem MakeProblem(const quillet::Problem& p) {
   return {KindName(p.kind), p.offset, p.message(), p.describe()};
@@ -426,138 +815,48 @@ text of the kind; ``str()`` gives the message with its particulars.)")
         return "<quillet.Problem " + p.kind + " at byte " + std::to_string(p.offset) + ">";
       });
 
-  py::class_<Field>(m, "Field", R"(One field of a record, in file order.
-
-Control fields (00X) have ``data``; data fields have ``indicators`` and
-``subfields``. Text is decoded when asked for, by the record's charset rules.)")
-      .def_property_readonly("tag", [](const Field& f) { return FieldText(*f.data).Plain(f.view().tag()); },
-                             "The three-character tag.")
-      .def_property_readonly("data", &FieldData,
-                             "A control field's text; None for a data field.")
-      .def_property_readonly(
-          "indicators",
-          [](const Field& f) {
-            FieldText t(*f.data);
-            return py::make_tuple(t.Plain(Indicator(f.view(), 0)), t.Plain(Indicator(f.view(), 1)));
-          },
-          "The two indicators (a blank for one the field lacks); blanks for a control field.")
-      .def_property_readonly("indicator1",
-                             [](const Field& f) { return FieldText(*f.data).Plain(Indicator(f.view(), 0)); })
-      .def_property_readonly("indicator2",
-                             [](const Field& f) { return FieldText(*f.data).Plain(Indicator(f.view(), 1)); })
-      .def_property_readonly("subfields", &Subfields,
-                             "(code, value) pairs in field order; bytes before the first "
-                             "delimiter come first with the code \"\".")
-      .def_property_readonly(
-          "prefix",
-          [](const Field& f) -> py::object {
-            if (f.view().isControl()) return py::none();
-            return FieldText(*f.data).Text(Prefix(f.view()));
-          },
-          "A data field's bytes between its indicators and its first delimiter, as text: "
-          "empty in a well-formed field, the first of `subfields` (code \"\") otherwise.")
-      .def("is_control_field", [](const Field& f) { return f.view().isControl(); })
-      .def(
-          "get_subfields",
-          [](const Field& f, py::args codes) {
-            std::vector<std::string> wanted;
-            for (py::handle c : codes) wanted.push_back(c.cast<std::string>());
-            if (wanted.empty()) return py::list();
-            return SubfieldValues(f, wanted, static_cast<std::size_t>(-1));
-          },
-          "The values of the subfields with any of the codes, in field order.")
-      .def("get", &Get, py::arg("code"), py::arg("default") = py::none(),
-           "The first value of subfield `code`, or `default`.")
-      .def("__getitem__",
-           [](const Field& f, const std::string& code) {
-             py::object v = Get(f, code, py::none());
-             if (v.is_none()) throw py::key_error(code);
-             return v;
-           })
-      .def("__contains__",
-           [](const Field& f, const std::string& code) { return !Get(f, code, py::none()).is_none(); })
-      .def(
-          "value",
-          [](const Field& f) -> py::object {
-            if (f.view().isControl()) return FieldData(f);
-            py::list values = SubfieldValues(f, {}, static_cast<std::size_t>(-1));
-            if (f.data->text.raw) return py::bytes(" ").attr("join")(values);
-            return py::str(" ").attr("join")(values);
-          },
-          "The text of a control field, or the subfield values joined by blanks.")
-      .def("__str__",
-           [](const Field& f) {
-             std::string out;
-             AppendMnemonicField(*f.data, f.view(), out);
-             return MnemonicStr(out);
-           })
-      .def("__repr__", [](const Field& f) {
-        std::string out;
-        AppendMnemonicField(*f.data, f.view(), out);
-        return py::str("<quillet.Field {}>").format(MnemonicStr(out));
-      });
-
-  py::class_<Record>(m, "Record", R"(One record: its bytes, leader, fields and problems.
-
-A record keeps its bytes and decodes a field's text when asked for. Build one
-from the bytes of a single record with ``Record(data)``; pickles as its bytes.)")
-      .def(py::init([](py::bytes data, const std::string& charset, bool raw, bool nfc) {
-             const std::string bytes = data;
-             return Record{std::make_shared<const RecordData>(
-                 bytes.data(), bytes.size(), 0, quillet::Span<Problem>(nullptr, nullptr),
-                 TextOptions::Make(charset, raw, nfc))};
-           }),
-           py::arg("data"), py::kw_only(), py::arg("charset") = "auto", py::arg("raw") = false,
-           py::arg("nfc") = false)
-      .def_property_readonly(
-          "leader",
-          [](const Record& r) { return FieldText(*r.data).Plain(Leader(*r.data)); },
-          "The leader; position 9 reads 'a' once the text is decoded to str.")
-      .def_property_readonly(
-          "control_number",
-          [](const Record& r) -> py::object {
-            const FieldView* f = r.data->view.field("001");
-            if (f == nullptr) return py::none();
-            return FieldText(*r.data).Text(r.data->view.controlNumber());
-          },
-          "The text of the first 001, or None.")
-      .def_property_readonly("offset", [](const Record& r) { return r.data->offset; },
-                             "The record's byte offset in its input.")
-      .def_property_readonly("problems", [](const Record& r) { return Problems(*r.data); },
-                             "What the reader repaired and what the text decoding found.")
-      .def_property_readonly("fields", [](const Record& r) { return GetFields(r, py::args()); })
-      .def("get_fields", &GetFields,
-           "The fields whose tag matches any of the patterns (245, 6XX, 6..), in file "
-           "order; every field when none is given.")
-      .def("get", [](const Record& r, const std::string& tag,
-                     py::object fallback) {
-             py::object f = FindField(r, tag);
-             return f.is_none() ? fallback : f;
-           },
-           py::arg("tag"), py::arg("default") = py::none(),
-           "The first field matching `tag`, or `default`.")
-      .def("__getitem__",
-           [](const Record& r, const std::string& tag) {
-             py::object f = FindField(r, tag);
-             if (f.is_none()) throw py::key_error(tag);
-             return f;
-           })
-      .def("__contains__",
-           [](const Record& r, const std::string& tag) { return !FindField(r, tag).is_none(); })
-      .def("__len__", [](const Record& r) { return r.data->view.fields().size(); })
-      .def("__iter__", [](const Record& r) { return py::iter(GetFields(r, py::args())); })
-      .def("as_marc", [](const Record& r) { return Bytes(r.data->bytes); },
-           "The record's bytes, as they were read.")
-      .def("as_dict", &AsDict, "The record as MARC-in-JSON: leader and fields.")
-      .def("__str__", [](const Record& r) { return MnemonicStr(MnemonicRecord(*r.data)); },
-           "The record as mnemonic text (=LDR, =245 and so on).")
-      .def("__repr__",
-           [](const Record& r) {
-             std::string id(r.data->view.controlNumber());
-             return py::str("<quillet.Record {!r}: {} fields>")
-                 .format(FieldText(*r.data).Plain(id), r.data->view.fields().size());
-           })
-      .def(py::pickle(&GetState, &SetState));
+  static PyType_Slot record_slots[] = {
+      {Py_tp_doc, const_cast<char*>(
+                      "Record(data, *, charset='auto', raw=False, nfc=False)\n--\n\n"
+                      "One record: its bytes, leader, fields and problems. A record keeps its bytes "
+                      "and decodes a field's text when asked for; `data` is the bytes of one "
+                      "record. Pickles as its bytes.")},
+      {Py_tp_new, reinterpret_cast<void*>(&RecordTpNew)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&RecordDealloc)},
+      {Py_tp_methods, record_methods},
+      {Py_tp_getset, record_getset},
+      {Py_tp_iter, reinterpret_cast<void*>(&RecordIter)},
+      {Py_tp_str, reinterpret_cast<void*>(&RecordStr)},
+      {Py_tp_repr, reinterpret_cast<void*>(&RecordRepr)},
+      {Py_mp_subscript, reinterpret_cast<void*>(&RecordSubscript)},
+      {Py_mp_length, reinterpret_cast<void*>(&RecordLength)},
+      {Py_sq_contains, reinterpret_cast<void*>(&RecordContains)},
+      {0, nullptr}};
+  static PyType_Spec record_spec = {"quillet._quillet.Record", sizeof(RecordObject), 0,
+                                    Py_TPFLAGS_DEFAULT, record_slots};
+  static PyType_Slot field_slots[] = {
+      {Py_tp_doc, const_cast<char*>(
+                      "One field of a record, in file order. Control fields (00X) have `data`; "
+                      "data fields have `indicators` and `subfields`. Text is decoded when asked "
+                      "for, by the record's charset rules.")},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&FieldDealloc)},
+      {Py_tp_methods, field_methods},
+      {Py_tp_getset, field_getset},
+      {Py_tp_str, reinterpret_cast<void*>(&FieldStr)},
+      {Py_tp_repr, reinterpret_cast<void*>(&FieldRepr)},
+      {Py_mp_subscript, reinterpret_cast<void*>(&FieldSubscript)},
+      {Py_sq_contains, reinterpret_cast<void*>(&FieldContains)},
+      {0, nullptr}};
+  static PyType_Spec field_spec = {"quillet._quillet.Field", sizeof(FieldObject), 0,
+                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                                   field_slots};
+  record_type = MakeType(&record_spec);
+  field_type = MakeType(&field_spec);
+  m.add_object("Record", reinterpret_cast<PyObject*>(record_type));
+  m.add_object("Field", reinterpret_cast<PyObject*>(field_type));
+  // A class method, so that pickle finds it by name.
+  record_from_state = PyObject_GetAttrString(reinterpret_cast<PyObject*>(record_type), "_from_state");
+  if (record_from_state == nullptr) throw py::error_already_set();
 }
 
 }  // namespace quillet_python

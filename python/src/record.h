@@ -71,15 +71,8 @@ class FieldText {
   std::string buffer_;
 };
 
-// What Python holds: a record, or one of its fields (by directory index).
-struct Record {
-  std::shared_ptr<const RecordData> data;
-};
-struct Field {
-  std::shared_ptr<const RecordData> data;
-  std::size_t index;
-  const quillet::FieldView& view() const { return data->view.fields()[index]; }
-};
+// A new quillet.Record of `data` (the type is made by BindRecord()).
+py::object NewRecord(std::shared_ptr<const RecordData> data);
 
 // A repair or a decoding problem, as Python sees it.
 struct PyProblem {
@@ -88,18 +81,6 @@ struct PyProblem {
   std::string message;  // fixed English text of the kind
   std::string description;
 };
-
-// A new Python object for `value`. py::cast looks the type up by hashing
-// its name on every call, which is most of the cost of handing out a field;
-// the lookup is done once here.
-template <typename T>
-py::object Wrap(T&& value) {
-  using U = std::decay_t<T>;
-  static const py::detail::type_info* const type = py::detail::get_type_info(typeid(U));
-  return py::reinterpret_steal<py::object>(py::detail::type_caster_generic::cast(
-      &value, py::return_value_policy::move, py::handle(), type, nullptr,
-      [](const void* p) -> void* { return new U(std::move(*const_cast<U*>(static_cast<const U*>(p)))); }));
-}
 
 PyProblem MakeProblem(const quillet::Problem& p);
 
