@@ -106,8 +106,8 @@ def main():
                         help="an existing Dask scheduler, e.g. tcp://HOST:8786")
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 1,
                         help="workers of the local cluster (default: one per core)")
-    parser.add_argument("--blocksize", default="16MiB",
-                        help="bytes per block of a file (default: 16MiB)")
+    parser.add_argument("--blocksize", default="8MiB",
+                        help="bytes per block of a file (default: 8MiB)")
     parser.add_argument("--verbose", action="store_true",
                         help="say on standard error how long the cluster and the count took")
     args = parser.parse_args()
