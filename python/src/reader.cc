@@ -77,8 +77,9 @@ class PyFileBuf : public std::streambuf {
   std::unique_ptr<py::error_already_set> error_;
 };
 
-// The iterator quillet.read() returns. Holds what it reads from; one thread
-// at a time (Python's GIL sees to that).
+// The iterator quillet.read() returns. Holds what it reads from. Python
+// threads may share it, one next() at a time: a second one while the first
+// frames (without the GIL) raises.
 class Reader {
  public:
   Reader(py::object source, const std::string& charset, bool raw, bool nfc, bool strict,
@@ -123,7 +124,19 @@ class Reader {
   }
 
   py::object Next() {
-    if (batch_.empty() && !done_) Fill();
+    // Framing runs without the GIL, so another Python thread could come in
+    // while it does; as with a generator, that is refused.
+    if (busy_) throw py::value_error("the reader is already reading in another thread");
+    if (batch_.empty() && !done_) {
+      busy_ = true;
+      try {
+        Fill();
+      } catch (...) {
+        busy_ = false;
+        throw;
+      }
+      busy_ = false;
+    }
     if (batch_.empty()) {
       if (buf_) buf_->RaiseError();
       for (const quillet::Problem& p : reader_->problems()) {
@@ -180,6 +193,7 @@ class Reader {
   std::unique_ptr<quillet::Reader> reader_;
   std::deque<std::shared_ptr<const RecordData>> batch_;
   bool done_ = false;
+  bool busy_ = false;  // framing a batch; read and written with the GIL held
 };
 
 }  // namespace
