@@ -245,7 +245,7 @@ for args in "--format json" "--check --strict --check-encoding" "--format marc" 
   same "-j 3 problems ($args)" "$work/j1.err" "$work/j3.err"
 done
 
-# Every real file: clean or reported, never worse, JSON well-formed UTF-8;
+# Every real file: clean or reported, never worse, JSON and mrk UTF-8;
 # the same from stdin and on two threads.
 if [ -n "$corpus" ] && [ -d "$corpus" ]; then
   while IFS= read -r -d '' f; do
@@ -254,8 +254,13 @@ if [ -n "$corpus" ] && [ -d "$corpus" ]; then
     if [ "$status" -gt 1 ] && ! grep -q "looks like" "$work/err"; then
       fail "$f exited $status"; tail -3 "$work/err"; continue
     fi
-    # JSON is UTF-8 whatever the bytes of the record.
-    if iconv -f UTF-8 -t UTF-8 "$work/out" >/dev/null 2>&1; then pass; else fail "$f: JSON not UTF-8"; fi
+    # JSON and mnemonic text are UTF-8 whatever the bytes of the record.
+    "$dump" "$f" >"$work/mrk" 2>/dev/null
+    if iconv -f UTF-8 -t UTF-8 "$work/out" >/dev/null 2>&1 && iconv -f UTF-8 -t UTF-8 "$work/mrk" >/dev/null 2>&1; then
+      pass
+    else
+      fail "$f: JSON or mrk not UTF-8"
+    fi
     "$dump" --format json - <"$f" >"$work/out2" 2>/dev/null
     if [ $? -ne "$status" ] || ! cmp -s "$work/out" "$work/out2"; then fail "$f differs on stdin"; else pass; fi
     "$dump" --format json -j 1 "$f" >"$work/j1.out" 2>"$work/j1.err"

@@ -213,7 +213,7 @@ void AppendMrk(const RecordView& rec, const TagFilter& filter, TextConverter& te
                TextBuffer& out) {
   char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
   q = Put(q, "=LDR  ");
-  q = Escaped(q, Leader(rec, text), true);
+  q = Escaped(q, text.Plain(Leader(rec, text)), true);
   *q++ = '\n';
   out.Commit(q);
   for (const FieldView& f : rec.fields()) {
@@ -221,16 +221,16 @@ void AppendMrk(const RecordView& rec, const TagFilter& filter, TextConverter& te
     q = out.Room(FieldRoom(f));
     text.StartField();
     *q++ = '=';
-    q = Escaped(q, f.tag(), true);
+    q = Escaped(q, text.Plain(f.tag()), true);
     q = Put(q, "  ");
     if (f.isControl()) {
       q = MnemonicBlanks(q, text.Convert(f.data()));
     } else {
-      q = MnemonicBlanks(q, f.indicators());
+      q = MnemonicBlanks(q, text.Plain(f.indicators()));
       q = Escaped(q, text.Convert(Prefix(f)), true);
       for (const SubfieldView& s : f.subfields()) {
         *q++ = '$';
-        q = Escaped(q, Code(s), true);
+        q = Escaped(q, text.Plain(Code(s)), true);
         q = Escaped(q, text.Convert(s.value()), true);
       }
     }
@@ -243,23 +243,23 @@ void AppendMrk(const RecordView& rec, const TagFilter& filter, TextConverter& te
 void AppendLine(const RecordView& rec, const TagFilter& filter, TextConverter& text,
                 TextBuffer& out) {
   char* q = out.Room(kMaxEscape * rec.leader().size() + kPunctuation);
-  q = Escaped(q, Leader(rec, text), false);
+  q = Escaped(q, text.Plain(Leader(rec, text)), false);
   *q++ = '\n';
   out.Commit(q);
   for (const FieldView& f : rec.fields()) {
     if (!filter.Selects(f)) continue;
     q = out.Room(FieldRoom(f));
     text.StartField();
-    q = Escaped(q, f.tag(), false);
+    q = Escaped(q, text.Plain(f.tag()), false);
     *q++ = ' ';
     if (f.isControl()) {
       q = Escaped(q, text.Convert(f.data()), false);
     } else {
-      q = Escaped(q, f.indicators(), false);
+      q = Escaped(q, text.Plain(f.indicators()), false);
       q = Escaped(q, text.Convert(Prefix(f)), false);
       for (const SubfieldView& s : f.subfields()) {
         q = Put(q, " $");
-        q = Escaped(q, Code(s), false);
+        q = Escaped(q, text.Plain(Code(s)), false);
         *q++ = ' ';
         q = Escaped(q, text.Convert(s.value()), false);
       }
@@ -551,6 +551,13 @@ std::string_view TextConverter::Convert(std::string_view raw) {
   }
   if (nfc_) quillet::composeNfc(text_);
   return text_;
+}
+
+std::string_view TextConverter::Plain(std::string_view raw) {
+  if (charset_ == Charset::kRaw || quillet::isUtf8(raw)) return raw;
+  plain_.clear();
+  quillet::appendUtf8(raw, plain_);
+  return plain_;
 }
 
 void AppendEscaped(std::string_view bytes, bool mrk, std::string& out) {

@@ -37,6 +37,10 @@ class TextConverter {
   void StartField() { marc8_.reset(); }
   // The text of `raw` (bytes of the record), valid until the next call.
   std::string_view Convert(std::string_view raw);
+  // Bytes that are no text (leader, tags, indicators, codes): as they are,
+  // but for bytes that are not UTF-8, which become U+FFFD unless the text is
+  // raw. Valid until the next call.
+  std::string_view Plain(std::string_view raw);
 
   // Whether the text comes out as UTF-8 (every charset but raw).
   bool ToUtf8() const { return charset_ != Charset::kRaw; }
@@ -53,6 +57,7 @@ class TextConverter {
   std::uint64_t offset_ = 0;      // the record's offset in the input
   quillet::Marc8Decoder marc8_;
   std::string text_;
+  std::string plain_;
   std::vector<quillet::TextProblem> problems_;
 };
 
