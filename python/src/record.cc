@@ -114,22 +114,33 @@ void AppendMnemonic(std::string_view text, bool blanks, std::string& out) {
   }
 }
 
+// Bytes that are no text (leader, tag, indicators, code) as the mnemonic
+// text writes them: bytes that are not UTF-8 become U+FFFD, piece by piece,
+// unless the record is read raw.
+std::string_view PlainUtf8(const RecordData& d, std::string_view raw, std::string& buffer) {
+  if (d.text.raw || quillet::isUtf8(raw)) return raw;
+  buffer.clear();
+  quillet::appendUtf8(raw, buffer);
+  return buffer;
+}
+
 // One field as a line of mnemonic text, without the line end.
 void AppendMnemonicField(const RecordData& d, const FieldView& f, std::string& out) {
   FieldText text(d);
   out += '=';
-  AppendMnemonic(f.tag(), false, out);
+  std::string plain;
+  AppendMnemonic(PlainUtf8(d, f.tag(), plain), false, out);
   out += "  ";
   if (f.isControl()) {
     AppendMnemonic(text.Utf8(f.data()), true, out);
     return;
   }
-  AppendMnemonic(f.indicators(), true, out);
+  AppendMnemonic(PlainUtf8(d, f.indicators(), plain), true, out);
   AppendMnemonic(text.Utf8(Prefix(f)), false, out);
   for (const SubfieldView& s : f.subfields()) {
     out += '$';
     const char code = s.code();
-    AppendMnemonic(Code(s, code), false, out);
+    AppendMnemonic(PlainUtf8(d, Code(s, code), plain), false, out);
     AppendMnemonic(text.Utf8(s.value()), false, out);
   }
 }
@@ -146,7 +157,8 @@ py::object MnemonicStr(const std::string& text) {
 
 std::string MnemonicRecord(const RecordData& d) {
   std::string out = "=LDR  ";
-  AppendMnemonic(Leader(d), false, out);
+  std::string plain;
+  AppendMnemonic(PlainUtf8(d, Leader(d), plain), false, out);
   for (const FieldView& f : d.view.fields()) {
     out += '\n';
     AppendMnemonicField(d, f, out);

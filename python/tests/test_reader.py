@@ -78,7 +78,7 @@ def test_gzip_input_is_read_through(tmp_path):
 
 
 @pytest.mark.skipif(not CORPUS.is_dir(), reason="no corpus folder")
-def test_every_real_file_agrees_with_quillet_dump_json(dump):
+def test_every_real_file_agrees_with_quillet_dump_json_and_mrk(dump):
     files = sorted(p for p in CORPUS.rglob("*") if p.is_file() and p.suffix not in (".md", ".tsv"))
     compared = 0
     for path in files:
@@ -88,7 +88,9 @@ def test_every_real_file_agrees_with_quillet_dump_json(dump):
                 quillet.read(path)
             continue
         want = [json.loads(line) for line in out.stdout.decode("utf-8").splitlines()]
-        got = [r.as_dict() for r in quillet.read(path)]
-        assert got == want, path
-        compared += len(got)
+        records = list(quillet.read(path))
+        assert [r.as_dict() for r in records] == want, path
+        mrk = subprocess.run([dump, "-q", str(path)], capture_output=True).stdout.decode("utf-8")
+        assert "".join(str(r) + "\n\n" for r in records) == mrk, path
+        compared += len(records)
     assert compared > 1000
