@@ -1,6 +1,7 @@
 """The record interface: accessors, absent fields, text decoding, problems."""
 import json
 import pickle
+import sys
 
 import pytest
 
@@ -93,3 +94,23 @@ def test_records_pickle_as_their_bytes():
     assert copy.as_marc() == r.as_marc() and copy.as_dict() == r.as_dict()
     assert [str(p) for p in copy.problems] == [str(p) for p in r.problems]
     assert len(pickle.dumps(r)) < len(r.as_marc()) + 200
+
+
+def test_objects_are_freed():
+    # Each record and field holds a reference to its type, and each field one
+    # to its record: all are given back when they go.
+    def use():
+        for r in quillet.read(SAMPLE):
+            for f in r:
+                f.subfields, f.get("a"), str(f)
+            r.get_fields("6XX"), r.as_dict(), pickle.loads(pickle.dumps(r)), r.get("999", None)
+    use()
+    before = sys.getrefcount(quillet.Record), sys.getrefcount(quillet.Field)
+    record = SAMPLE_RECORDS[0]
+    held = sys.getrefcount(record)
+    for _ in range(20):
+        use()
+        fields = record.fields
+        del fields
+    assert (sys.getrefcount(quillet.Record), sys.getrefcount(quillet.Field)) == before
+    assert sys.getrefcount(record) == held
