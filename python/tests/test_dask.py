@@ -10,6 +10,9 @@ from conftest import ROOT, SAMPLE
 dask = pytest.importorskip("dask")
 import quillet.dask  # noqa: E402
 
+# Debian's tornado warns about its own use by distributed's cluster.
+pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
+
 
 def test_blocks_cut_inside_records_give_each_record_once(tmp_path):
     path = tmp_path / "three.mrc"
@@ -31,4 +34,16 @@ def test_tag_stats_prints_what_quillet_dump_prints(dump, tmp_path):
         [sys.executable, str(ROOT / "examples" / "python" / "tag_stats.py"), "--workers", "2",
          "--blocksize", "3000", *files],
         capture_output=True, check=True).stdout
+    assert got == want
+
+
+def test_tag_stats_runs_on_an_existing_cluster(dump):
+    from dask.distributed import LocalCluster
+    want = subprocess.run([dump, "--stats", str(SAMPLE)], capture_output=True, check=True).stdout
+    with LocalCluster(n_workers=1, processes=False, protocol="tcp", host="127.0.0.1",
+                      dashboard_address=None) as cluster:
+        got = subprocess.run(
+            [sys.executable, str(ROOT / "examples" / "python" / "tag_stats.py"),
+             "--scheduler", cluster.scheduler_address, str(SAMPLE)],
+            capture_output=True, check=True, timeout=120).stdout
     assert got == want
