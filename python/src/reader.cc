@@ -52,6 +52,10 @@ class PyFileBuf : public std::streambuf {
     try {
       chunk_ = read_(kChunk);
       if (chunk_.is_none()) return traits_type::eof();  // non-blocking, nothing yet
+      if (!PyBytes_Check(chunk_.ptr()) && PyObject_CheckBuffer(chunk_.ptr())) {
+        chunk_ = py::reinterpret_steal<py::object>(PyBytes_FromObject(chunk_.ptr()));
+        if (!chunk_) throw py::error_already_set();
+      }
       if (!PyBytes_Check(chunk_.ptr())) {
         throw py::type_error("the file must be opened in binary mode ('rb'): read() returned " +
                              std::string(py::str(py::type::of(chunk_).attr("__name__"))));

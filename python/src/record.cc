@@ -859,11 +859,18 @@ text of the kind; ``str()`` gives the message with its particulars.)")
       {Py_mp_subscript, reinterpret_cast<void*>(&FieldSubscript)},
       {Py_sq_contains, reinterpret_cast<void*>(&FieldContains)},
       {0, nullptr}};
+#ifdef Py_TPFLAGS_DISALLOW_INSTANTIATION
+  constexpr unsigned long kFieldFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+#else
+  constexpr unsigned long kFieldFlags = Py_TPFLAGS_DEFAULT;
+#endif
   static PyType_Spec field_spec = {"quillet._quillet.Field", sizeof(FieldObject), 0,
-                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                                   field_slots};
+                                   static_cast<unsigned int>(kFieldFlags), field_slots};
   record_type = MakeType(&record_spec);
   field_type = MakeType(&field_spec);
+#ifndef Py_TPFLAGS_DISALLOW_INSTANTIATION
+  field_type->tp_new = nullptr;  // fields come from records only
+#endif
   m.add_object("Record", reinterpret_cast<PyObject*>(record_type));
   m.add_object("Field", reinterpret_cast<PyObject*>(field_type));
   // A class method, so that pickle finds it by name.

@@ -33,9 +33,9 @@ def test_file_read_in_small_pieces():
             self.data = data
         def readable(self):
             return True
-        def read(self, n=-1):
+        def read(self, n=-1):  # seven bytes at a time, and not as bytes
             piece, self.data = self.data[:7], self.data[7:]
-            return piece
+            return bytearray(piece)
     assert summary(quillet.read(Trickle(SAMPLE.read_bytes()))) == summary(quillet.read(SAMPLE))
 
 
@@ -48,6 +48,8 @@ def test_errors_raise_with_the_tool_words(tmp_path):
         quillet.read(mrk)
     with pytest.raises(TypeError):
         quillet.read(42)
+    with pytest.raises(TypeError):
+        quillet.Field()  # fields come from records
     with pytest.raises(TypeError, match="binary mode"):
         list(quillet.read(io.StringIO("00000")))
     with pytest.raises(ValueError, match="charset"):
