@@ -715,8 +715,9 @@ PyGetSetDef field_getset[] = {
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr}};
 
-PyTypeObject* MakeType(PyType_Spec* spec) {
-  PyObject* type = PyType_FromSpec(spec);
+// A heap type made from its name, size, flags and slots.
+PyTypeObject* MakeType(PyType_Spec* layout) {
+  PyObject* type = PyType_FromSpec(layout);
   if (type == nullptr) throw py::error_already_set();
   return reinterpret_cast<PyTypeObject*>(type);
 }
