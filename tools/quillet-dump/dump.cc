@@ -22,6 +22,15 @@ using quillet::RecordView;
 
 constexpr std::size_t kFlushThreshold = 1 << 16;
 
+// The bytes of junk the reader skipped before `rec`.
+std::uint64_t SkippedBefore(const RecordView& rec) {
+  std::uint64_t n = 0;
+  for (const Problem& p : rec.problems()) {
+    if (p.kind == Problem::Kind::kJunkSkipped) n += p.value;
+  }
+  return n;
+}
+
 void AppendHex(const unsigned char* bytes, std::size_t n, std::string& out) {
   static const char kHex[] = "0123456789abcdef";
   for (std::size_t i = 0; i < n; ++i) {
@@ -421,9 +430,7 @@ Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, uns
           : options_.offset + options_.limit;
   while (ordinal < end && reader.next(rec)) {
     ++ordinal;
-    for (const Problem& p : rec.problems()) {
-      if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
-    }
+    stats.bytes_skipped += SkippedBefore(rec);
     if (ordinal <= options_.offset) continue;
     const std::string_view bytes = rec.bytes();
     slot->items.push_back({slot->bytes.size(), bytes.size(), slot->problems.size(),
@@ -531,11 +538,7 @@ Stats Dumper::Dump(const std::string& name, quillet::Reader& reader, const Progr
     ++ordinal;
     // Asking for problems() checks the record's content, which counting
     // has no use for.
-    if (options_.mode != Mode::kCount) {
-      for (const Problem& p : rec.problems()) {
-        if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
-      }
-    }
+    if (options_.mode != Mode::kCount) stats.bytes_skipped += SkippedBefore(rec);
     if (selecting && !Selects(rec)) continue;
     if (++selected <= options_.offset) continue;
     ++stats.records;
