@@ -22,6 +22,15 @@ py::object Str(std::string_view utf8) {
 
 py::bytes Bytes(std::string_view b) { return py::bytes(b.data(), b.size()); }
 
+// `raw` if it is well-formed UTF-8; otherwise its bytes in `buffer`, those
+// that are not UTF-8 as U+FFFD, as everywhere in the library.
+std::string_view ValidUtf8(std::string_view raw, std::string& buffer) {
+  if (quillet::isUtf8(raw)) return raw;
+  buffer.clear();
+  quillet::appendUtf8(raw, buffer);
+  return buffer;
+}
+
 // A tuple of two new references.
 py::object Pair(py::object a, py::object b) {
   PyObject* t = PyTuple_New(2);
@@ -64,8 +73,8 @@ const char* KindName(TextProblem::Kind kind) {
 }
 
 // A subfield's code as text: none for a delimiter with no code after it.
-std::string_view Code(const SubfieldView& s, const char& storage) {
-  return s.code() == '\0' ? std::string_view() : std::string_view(&storage, 1);
+std::string_view Code(const char& code) {
+  return code == '\0' ? std::string_view() : std::string_view(&code, 1);
 }
 
 // The bytes of a data field between its indicators and its first
@@ -118,10 +127,7 @@ void AppendMnemonic(std::string_view text, bool blanks, std::string& out) {
 // text writes them: bytes that are not UTF-8 become U+FFFD, piece by piece,
 // unless the record is read raw.
 std::string_view PlainUtf8(const RecordData& d, std::string_view raw, std::string& buffer) {
-  if (d.text.raw || quillet::isUtf8(raw)) return raw;
-  buffer.clear();
-  quillet::appendUtf8(raw, buffer);
-  return buffer;
+  return d.text.raw ? raw : ValidUtf8(raw, buffer);
 }
 
 // One field as a line of mnemonic text, without the line end.
@@ -140,7 +146,7 @@ void AppendMnemonicField(const RecordData& d, const FieldView& f, std::string& o
   for (const SubfieldView& s : f.subfields()) {
     out += '$';
     const char code = s.code();
-    AppendMnemonic(PlainUtf8(d, Code(s, code), plain), false, out);
+    AppendMnemonic(PlainUtf8(d, Code(code), plain), false, out);
     AppendMnemonic(text.Utf8(s.value()), false, out);
   }
 }
@@ -149,10 +155,8 @@ void AppendMnemonicField(const RecordData& d, const FieldView& f, std::string& o
 // damaged leader or tag, or a record read raw, may hold other bytes, which
 // become U+FFFD as in every other text of the library.
 py::object MnemonicStr(const std::string& text) {
-  if (quillet::isUtf8(text)) return Str(text);
-  std::string utf8;
-  quillet::appendUtf8(text, utf8);
-  return Str(utf8);
+  std::string buffer;
+  return Str(ValidUtf8(text, buffer));
 }
 
 std::string MnemonicRecord(const RecordData& d) {
@@ -285,40 +289,58 @@ py::list Subfields(const FieldObject& f) {
   if (!prefix.empty()) out.append(Pair(text.Plain(""), text.Text(prefix)));
   for (const SubfieldView& s : v.subfields()) {
     const char code = s.code();
-    out.append(Pair(text.Plain(Code(s, code)), text.Text(s.value())));
+    out.append(Pair(text.Plain(Code(code)), text.Text(s.value())));
   }
   return out;
 }
 
-// The values of the subfields whose code is one of `codes` (all when
-// empty), in field order; at most `limit` of them.
-py::list SubfieldValues(const FieldObject& f, const std::vector<std::string_view>& codes,
-                        std::size_t limit) {
+// Whether subfield code `code` is one of `codes` (every code when empty).
+bool Wanted(char code, const std::vector<std::string_view>& codes) {
+  if (codes.empty()) return true;
+  for (const std::string_view c : codes) {
+    if (c.size() == 1 && c[0] == code && code != '\0') return true;
+  }
+  return false;
+}
+
+// Hands `take` the text of each subfield whose code is one of `codes`, in
+// field order, until it returns false. MARC-8 designations carry from one
+// subfield to the next, so the ones skipped are decoded too.
+template <typename Take>
+void VisitValues(const FieldObject& f, const std::vector<std::string_view>& codes, Take take) {
   const FieldView& v = ViewOf(f);
-  py::list out;
-  if (v.isControl()) return out;
+  if (v.isControl()) return;
   FieldText text(*f.data);
   const bool stateful = !f.data->text.raw && f.data->guess.encoding == quillet::Encoding::kMarc8;
   if (stateful) text.Utf8(Prefix(v));
   for (const SubfieldView& s : v.subfields()) {
-    bool wanted = codes.empty();
-    for (const std::string_view c : codes) {
-      wanted = wanted || (c.size() == 1 && c[0] == s.code() && s.code() != '\0');
-    }
-    if (wanted) {
-      out.append(text.Text(s.value()));
-      if (out.size() == limit) break;
+    if (Wanted(s.code(), codes)) {
+      if (!take(text.Text(s.value()))) return;
     } else if (stateful) {
-      text.Utf8(s.value());  // for the designations it may make
+      text.Utf8(s.value());
     }
   }
+}
+
+// The values of the subfields whose code is one of `codes` (all when
+// empty), in field order.
+py::list SubfieldValues(const FieldObject& f, const std::vector<std::string_view>& codes) {
+  py::list out;
+  VisitValues(f, codes, [&out](py::object value) {
+    out.append(std::move(value));
+    return true;
+  });
   return out;
 }
 
 // The first value of subfield `code`, or null.
 py::object FirstValue(const FieldObject& f, std::string_view code) {
-  py::list found = SubfieldValues(f, {code}, 1);
-  return found.empty() ? py::object() : py::object(found[0]);
+  py::object found;
+  VisitValues(f, {code}, [&found](py::object value) {
+    found = std::move(value);
+    return false;
+  });
+  return found;
 }
 
 // The index of the first field matching `pattern`, or -1.
@@ -371,7 +393,7 @@ py::dict AsDict(const RecordData& d) {
     for (const SubfieldView& sv : f.subfields()) {
       py::dict s;
       const char code = sv.code();
-      s[text.Plain(Code(sv, code))] = text.Text(sv.value());
+      s[text.Plain(Code(code))] = text.Text(sv.value());
       subfields.append(s);
     }
     body["subfields"] = subfields;
@@ -627,7 +649,7 @@ PyObject* FieldGetSubfields(PyObject* self, PyObject* const* args, Py_ssize_t n)
     std::vector<std::string_view> codes;
     for (Py_ssize_t i = 0; i < n; ++i) codes.push_back(Key(args[i]));
     if (codes.empty()) return PyList_New(0);
-    return SubfieldValues(FieldOf(self), codes, static_cast<std::size_t>(-1)).release().ptr();
+    return SubfieldValues(FieldOf(self), codes).release().ptr();
   });
 }
 
@@ -639,7 +661,7 @@ PyObject* FieldValue(PyObject* self, PyObject*) {
   return Guard([&]() -> PyObject* {
     const FieldObject& f = FieldOf(self);
     if (ViewOf(f).isControl()) return FieldData(f).release().ptr();
-    py::list values = SubfieldValues(f, {}, static_cast<std::size_t>(-1));
+    py::list values = SubfieldValues(f, {});
     py::object blank = f.data->text.raw ? py::object(py::bytes(" ")) : py::object(py::str(" "));
     return blank.attr("join")(values).release().ptr();
   });
@@ -808,10 +830,8 @@ py::object FieldText::Plain(std::string_view raw) const {
   if (raw.size() == 1 && static_cast<unsigned char>(raw[0]) < 0x80) {
     return py::reinterpret_steal<py::object>(PyUnicode_FromOrdinal(raw[0]));  // a cached one
   }
-  if (quillet::isUtf8(raw)) return Str(raw);
-  std::string text;
-  quillet::appendUtf8(raw, text);
-  return Str(text);
+  std::string buffer;
+  return Str(ValidUtf8(raw, buffer));
 }
 
 void BindRecord(py::module_& m) {
