@@ -146,7 +146,10 @@ TEST(Encoding, LeaderDecidesUnlessTheBytesDisagree) {
     EXPECT_EQ(c.encoding, guess.encoding);
     EXPECT_EQ(c.disagrees, guess.leader_disagrees);
     EXPECT_EQ(c.well_formed, guess.well_formed);
+    EXPECT_EQ(c.disagrees, guess.disagreement() != nullptr);
   }
+  EXPECT_STREQ("leader/09 says MARC-8, but the data is UTF-8; read as UTF-8",
+               guessEncoding(Parse(BuildRecord({{"245", utf8_title}}, marc8))).disagreement());
 }
 
 }  // namespace

@@ -120,6 +120,10 @@ struct QUILLET_EXPORT EncodingGuess {
   /// text taken from the record (control field, subfield value) is
   /// well-formed and needs no further check.
   bool well_formed;
+
+  /// When the leader disagrees, the words for it: "leader/09 says MARC-8,
+  /// but the data is UTF-8; read as UTF-8" or the converse. Null otherwise.
+  const char* disagreement() const noexcept;
 };
 
 /// Decides a record's encoding: leader/09 `a` means UTF-8, anything else

@@ -178,11 +178,8 @@ std::vector<PyProblem> Problems(const RecordData& d) {
     out.push_back(MakeProblem(p));
   }
   if (d.text.raw) return out;
-  if (d.guess.leader_disagrees) {
-    const char* message = d.guess.encoding == quillet::Encoding::kUtf8
-                              ? "leader/09 says MARC-8, but the data is UTF-8; read as UTF-8"
-                              : "leader/09 says UTF-8, but the data is MARC-8; read as MARC-8";
-    out.push_back({"leader_disagrees", d.offset + 9, message, message});
+  if (const char* disagreement = d.guess.disagreement()) {
+    out.push_back({"leader_disagrees", d.offset + 9, disagreement, disagreement});
   }
   std::vector<TextProblem> text_problems;
   FieldText text(d, &text_problems);

@@ -67,6 +67,13 @@ TextShape Look(const RecordView& rec, Enough enough) {
 
 }  // namespace
 
+const char* EncodingGuess::disagreement() const noexcept {
+  if (!leader_disagrees) return nullptr;
+  return encoding == Encoding::kUtf8
+             ? "leader/09 says MARC-8, but the data is UTF-8; read as UTF-8"
+             : "leader/09 says UTF-8, but the data is MARC-8; read as MARC-8";
+}
+
 EncodingGuess guessEncoding(const RecordView& rec) noexcept {
   const std::string_view leader = rec.leader();
   const bool marked_utf8 = leader.size() > 9 && leader[9] == 'a';

@@ -236,11 +236,8 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
     out_.RecordEnd();
   }
   if (encoding && options_.charset != Charset::kRaw) {
-    if (text_.guess().leader_disagrees) {
-      Report(name, ordinal, rec.offset() + 9,
-             text_.guess().encoding == quillet::Encoding::kUtf8
-                 ? "leader/09 says MARC-8, but the data is UTF-8; read as UTF-8"
-                 : "leader/09 says UTF-8, but the data is MARC-8; read as MARC-8");
+    if (const char* disagreement = text_.guess().disagreement()) {
+      Report(name, ordinal, rec.offset() + 9, disagreement);
       bad = true;
     }
     for (const quillet::TextProblem& p : text_.problems()) {
