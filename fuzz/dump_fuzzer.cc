@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   quillet_dump::Options options;
   options.mode = static_cast<quillet_dump::Mode>(choice & 3);
-  options.format = static_cast<quillet_dump::Format>((choice >> 2) % 5);
+  options.format = static_cast<quillet::Format>((choice >> 2) % 5);
   if (choice & 0x10) options.strict = true;
-  if (choice & 0x20) options.filter.patterns = {"245", "00X", "6.."};
+  if (choice & 0x20) options.filter = quillet::TagFilter({"245", "00X", "6.."});
   if (choice & 0x40) options.offset = 1;
   if (choice & 0x80) options.limit = 2;
 

@@ -27,6 +27,9 @@ constexpr std::size_t kRecordLengthWidth = 5;
 constexpr std::size_t kMaxRecordLength = 99999;
 /// The smallest record: a leader and a directory terminator.
 constexpr std::size_t kMinRecordLength = kLeaderLength + 1;
+/// Leader 09: the character coding scheme, `a` for UTF-8 (UCS), a blank for
+/// MARC-8.
+constexpr std::size_t kCharacterCodingOffset = 9;
 /// Leader 10: the indicator count (2 in MARC 21).
 constexpr std::size_t kIndicatorCountOffset = 10;
 /// Leader 11: the subfield code length, delimiter included (2 in MARC 21).

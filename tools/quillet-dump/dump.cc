@@ -100,7 +100,7 @@ std::string TagStats::Table() const {
   auto row = [&out](const char* kind, const std::string& key, const Count& c) {
     out += kind;
     out += '\t';
-    AppendEscaped(key, false, out);
+    quillet::appendLineText(key, out);
     out += '\t' + std::to_string(c.records) + '\t' + std::to_string(c.occurrences) + '\n';
   };
   auto sub = subfields_.begin();
@@ -114,23 +114,10 @@ std::string TagStats::Table() const {
 }
 
 Dumper::Dumper(Options options, Output& out, std::ostream& err)
-    : options_(std::move(options)), out_(out), err_(err), text_(options_.charset, options_.nfc) {}
-
-namespace {
-
-// Decodes every text of `rec`, for the problems it has.
-void ConvertAll(const RecordView& rec, TextConverter& text) {
-  for (const quillet::FieldView& f : rec.fields()) {
-    text.StartField();
-    if (f.isControl()) {
-      text.Convert(f.data());
-      continue;
-    }
-    for (const quillet::SubfieldView& s : f.subfields()) text.Convert(s.value());
-  }
-}
-
-}  // namespace
+    : options_(std::move(options)),
+      out_(out),
+      err_(err),
+      text_(quillet::TextOptions{options_.charset, options_.nfc}) {}
 
 void Dumper::Flush() {
   if (buffer_.size() == 0) return;
@@ -151,7 +138,7 @@ void Dumper::Report(const std::string& name, std::uint64_t ordinal, std::uint64_
 void Dumper::AppendIndex(const std::string& name, std::uint64_t ordinal, const RecordView& rec) {
   std::string line;
   if (options_.file_column) {
-    AppendEscaped(name, false, line);
+    quillet::appendLineText(name, line);
     line += '\t';
   }
   line += std::to_string(ordinal);
@@ -172,7 +159,7 @@ void Dumper::AppendIndex(const std::string& name, std::uint64_t ordinal, const R
     } else if (id == "-") {
       line += "{0x2D}";
     } else {
-      AppendEscaped(id, false, line);
+      quillet::appendLineText(id, line);
     }
   }
   line += '\t';
@@ -180,7 +167,7 @@ void Dumper::AppendIndex(const std::string& name, std::uint64_t ordinal, const R
   rec.md5(digest);
   AppendHex(digest, 16, line);
   line += '\n';
-  buffer_.Append(line);
+  buffer_.append(line);
 }
 
 bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const RecordView& rec) {
@@ -199,21 +186,21 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
   }
   const bool encoding = options_.check_encoding || options_.strict;
   const bool formats = options_.mode == Mode::kPrint;
-  if (formats || encoding) text_.StartRecord(rec);
+  if (formats || encoding) text_.start(rec);
   switch (options_.mode) {
     case Mode::kCount:
       break;
     case Mode::kCheck:
-      if (encoding) ConvertAll(rec, text_);
+      if (encoding) text_.decodeAll();
       break;
     case Mode::kIndex:
       AppendIndex(name, ordinal, rec);
-      if (encoding) ConvertAll(rec, text_);
+      if (encoding) text_.decodeAll();
       break;
     case Mode::kPrint: {
       std::size_t replaced = 0;
       try {
-        replaced = AppendRecord(options_.format, rec, options_.filter, text_, buffer_);
+        replaced = quillet::writeRecord(options_.format, rec, text_, buffer_, options_.filter);
       } catch (const std::length_error& e) {
         Report(name, ordinal, rec.offset(), std::string("not written: ") + e.what());
         bad = true;
@@ -235,7 +222,7 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
     Flush();
     out_.RecordEnd();
   }
-  if (encoding && options_.charset != Charset::kRaw) {
+  if (encoding && options_.charset != quillet::Charset::kRaw) {
     if (const char* disagreement = text_.guess().disagreement()) {
       Report(name, ordinal, rec.offset() + 9, disagreement);
       bad = true;
@@ -490,17 +477,17 @@ bool Dumper::Selects(const RecordView& rec) {
       return b >= 0x20 && b < 0x7F;
     });
     if (!plain && !started) {
-      text_.StartRecord(rec);
+      text_.start(rec);
       started = true;
     }
-    const std::string_view text = plain ? raw : text_.Convert(raw);
+    const std::string_view text = plain ? raw : text_.text(raw);
     return c.op == Condition::Op::kEquals ? text == c.value
                                            : text.find(c.value) != std::string_view::npos;
   };
   for (const Condition& c : options_.where) {
     bool found = false;
     for (const quillet::FieldView& f : rec.fields(c.tag)) {
-      text_.StartField();
+      text_.startField();
       escapes = f.data().find('\x1B') != std::string_view::npos;
       if (f.isControl()) {
         found = !c.has_code && holds(c, f.data());

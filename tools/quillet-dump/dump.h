@@ -1,6 +1,8 @@
 #ifndef QUILLET_TOOLS_DUMP_DUMP_H_
 #define QUILLET_TOOLS_DUMP_DUMP_H_
 
+#include <quillet/formats.h>
+#include <quillet/text.h>
 #include <quillet/view.h>
 
 #include <cstddef>
@@ -15,8 +17,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "formats.h"
 
 namespace quillet_dump {
 
@@ -41,17 +41,17 @@ bool ParseCondition(const std::string& expr, Condition* condition, std::string* 
 
 struct Options {
   Mode mode = Mode::kPrint;
-  Format format = Format::kMrk;
+  quillet::Format format = quillet::Format::kMnemonic;
   std::uint64_t offset = 0;  // records skipped first
   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
-  TagFilter filter;
+  quillet::TagFilter filter;
   std::vector<Condition> where;         // all must hold
   // --ids: the 001s to keep, as views of `id_text`, so that a record's 001
   // is looked up without copying it.
   std::shared_ptr<const std::string> id_text;
   std::unordered_set<std::string_view> ids;
   bool by_ids = false;
-  Charset charset = Charset::kAuto;
+  quillet::Charset charset = quillet::Charset::kAuto;
   bool nfc = false;            // compose the text to NFC
   bool check_encoding = false; // report what cannot be decoded, and lying leaders
   bool strict = false;         // also the classic interface's full verdict (and encoding)
@@ -166,8 +166,8 @@ class Dumper {
   Options options_;
   Output& out_;
   std::ostream& err_;
-  TextBuffer buffer_;  // output waiting to be written
-  TextConverter text_;
+  quillet::OutputBuffer buffer_;  // output waiting to be written
+  quillet::RecordText text_;
   TagStats tag_stats_;
   bool erase_line_ = false;
 };

@@ -26,7 +26,7 @@
 namespace {
 
 using quillet_dump::Dumper;
-using quillet_dump::Format;
+using quillet::Format;
 using quillet_dump::Mode;
 using quillet_dump::Options;
 using quillet_dump::Stats;
@@ -102,10 +102,10 @@ class SplitOutput : public quillet_dump::Output {
                                      (errno == EEXIST ? " (--force overwrites)" : ""));
     }
     bytes_ = records_ = 0;
-    if (xml_) Put(quillet_dump::kXmlHeader, std::strlen(quillet_dump::kXmlHeader));
+    if (xml_) Put(quillet::kMarcXmlHeader, std::strlen(quillet::kMarcXmlHeader));
   }
   void Close() {
-    if (xml_) Put(quillet_dump::kXmlFooter, std::strlen(quillet_dump::kXmlFooter));
+    if (xml_) Put(quillet::kMarcXmlFooter, std::strlen(quillet::kMarcXmlFooter));
     if (::close(fd_) != 0) {
       fd_ = -1;
       throw quillet_dump::WriteError(Name(done_ + 1) + ": " + std::strerror(errno));
@@ -210,8 +210,8 @@ int main(int argc, char** argv) {
   std::string format_name = "mrk", offset_text, limit_text;
   std::vector<std::string> tags;
   const std::map<std::string, Format> formats{
-      {"mrk", Format::kMrk}, {"line", Format::kLine}, {"json", Format::kJson},
-      {"xml", Format::kXml}, {"marc", Format::kMarc}};
+      {"mrk", Format::kMnemonic}, {"line", Format::kLine}, {"json", Format::kJson},
+      {"xml", Format::kMarcXml}, {"marc", Format::kIso2709}};
 
   app.add_option("FILE", files, "Record files, read in order");
   app.add_option("-f,--format", format_name,
@@ -231,8 +231,12 @@ int main(int argc, char** argv) {
   index_flag->excludes(stats_flag);
   std::string charset_name = "auto";
   app.add_option("--charset", charset_name,
-                 "How text is read: auto (leader/09 and the bytes), marc8, utf8, raw (bytes as they are)")
-      ->check(CLI::IsMember({"auto", "marc8", "utf8", "raw"}));
+                 "How text is read: auto (leader/09 and the bytes), marc8, utf-8, raw (bytes as "
+                 "they are)")
+      ->check([](const std::string& name) {
+        quillet::Charset charset;
+        return quillet::parseCharset(name, &charset) ? std::string() : quillet::charsetError(name);
+      });
   app.add_flag("--nfc", options.nfc, "Compose the text to Unicode normalization form C");
   app.add_flag("--check-encoding", options.check_encoding,
                "Also report text that cannot be decoded and leaders that name the wrong encoding");
@@ -303,7 +307,7 @@ int main(int argc, char** argv) {
     std::cerr << "quillet-dump: --split and --split-size go with -o PREFIX, and -o with them\n";
     return kExitFailure;
   }
-  options.filter.patterns = tags;
+  options.filter = quillet::TagFilter(tags);
   for (const std::string& expr : where) {
     quillet_dump::Condition condition;
     std::string error;
@@ -333,12 +337,7 @@ int main(int argc, char** argv) {
     options.id_text = text;
   }
   options.format = formats.at(format_name);
-  const std::map<std::string, quillet_dump::Charset> charsets{
-      {"auto", quillet_dump::Charset::kAuto},
-      {"marc8", quillet_dump::Charset::kMarc8},
-      {"utf8", quillet_dump::Charset::kUtf8},
-      {"raw", quillet_dump::Charset::kRaw}};
-  options.charset = charsets.at(charset_name);
+  quillet::parseCharset(charset_name, &options.charset);
   if (count) options.mode = Mode::kCount;
   if (check) options.mode = Mode::kCheck;
   if (index) options.mode = Mode::kIndex;
@@ -351,10 +350,10 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   StdoutOutput stdout_output;
-  const std::map<Format, const char*> extensions{{Format::kMrk, "mrk"}, {Format::kLine, "txt"},
-                                                 {Format::kJson, "jsonl"}, {Format::kXml, "xml"},
-                                                 {Format::kMarc, "mrc"}};
-  SplitOutput split_output(prefix, extensions.at(options.format), options.format == Format::kXml,
+  const std::map<Format, const char*> extensions{
+      {Format::kMnemonic, "mrk"}, {Format::kLine, "txt"}, {Format::kJson, "jsonl"},
+      {Format::kMarcXml, "xml"}, {Format::kIso2709, "mrc"}};
+  SplitOutput split_output(prefix, extensions.at(options.format), options.format == Format::kMarcXml,
                            split_records, split_bytes, force);
   quillet_dump::Output& out = split ? static_cast<quillet_dump::Output&>(split_output)
                                     : static_cast<quillet_dump::Output&>(stdout_output);
@@ -364,10 +363,10 @@ int main(int argc, char** argv) {
   const bool stderr_tty = ::isatty(STDERR_FILENO) == 1;
   const bool stdout_tty = ::isatty(STDOUT_FILENO) == 1;
 
-  const bool xml = !split && options.mode == Mode::kPrint && options.format == Format::kXml;
+  const bool xml = !split && options.mode == Mode::kPrint && options.format == Format::kMarcXml;
   const bool parallel = jobs > 1 && !split && Dumper::Parallel(options);
   try {
-    if (xml) out.Write(quillet_dump::kXmlHeader, std::strlen(quillet_dump::kXmlHeader));
+    if (xml) out.Write(quillet::kMarcXmlHeader, std::strlen(quillet::kMarcXmlHeader));
     for (const std::string& file : files) {
       const std::string path = file == "-" ? "/dev/stdin" : file;
       std::unique_ptr<quillet::Reader> reader;
@@ -418,7 +417,7 @@ int main(int argc, char** argv) {
       const std::string line = std::to_string(total.records) + " total\n";
       out.Write(line.data(), line.size());
     }
-    if (xml) out.Write(quillet_dump::kXmlFooter, std::strlen(quillet_dump::kXmlFooter));
+    if (xml) out.Write(quillet::kMarcXmlFooter, std::strlen(quillet::kMarcXmlFooter));
     if (split) split_output.Finish();
     if (options.mode == Mode::kStats) {
       const std::string table = dumper.stats().Table();

@@ -1,0 +1,175 @@
+#ifndef QUILLET_FORMATS_H_
+#define QUILLET_FORMATS_H_
+
+/// @file
+/// Writing records in the formats users exchange: mnemonic text (=LDR,
+/// =245  10$a...), line text, MARC-in-JSON, MARCXML and ISO 2709. Each
+/// format's shape and escapes are written once, here; the text of a record
+/// comes from a quillet::RecordText, so every format reads a record's
+/// encoding the same way.
+///
+/// @code
+///   quillet::RecordText text;
+///   quillet::OutputBuffer out;
+///   out.append(quillet::kMarcXmlHeader);
+///   while (reader.next(rec)) {
+///     text.start(rec);
+///     quillet::writeMarcXml(rec, text, out);
+///   }
+///   out.append(quillet::kMarcXmlFooter);
+/// @endcode
+///
+/// Every writer appends to a caller's OutputBuffer, never reads outside the
+/// record, and writes what the record holds whatever its damage: fields in
+/// directory order (MARCXML: control fields first, as its schema wants),
+/// empty subfields, and the bytes of a data field before its first
+/// delimiter (as a subfield with an empty code in JSON and MARCXML).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "quillet/export.h"
+
+namespace quillet {
+
+class FieldView;
+class RecordText;
+class RecordView;
+
+/// The formats records are written in.
+enum class Format : std::uint8_t {
+  kMnemonic,  ///< mnemonic text: "=LDR  ...", "=245  10$aTitle", a blank line after each record
+  kLine,      ///< line text: "245 10 $a Title", a blank line after each record
+  kJson,      ///< MARC-in-JSON, one record per line (JSON Lines)
+  kMarcXml,   ///< MARCXML record elements, to go between kMarcXmlHeader and kMarcXmlFooter
+  kIso2709,   ///< the exchange format
+};
+
+/// What MARCXML output starts with: the XML declaration and the opening of
+/// the collection element, once before all records.
+QUILLET_EXPORT extern const char kMarcXmlHeader[];
+/// What MARCXML output ends with: the end of the collection element.
+QUILLET_EXPORT extern const char kMarcXmlFooter[];
+
+/// Bytes of output, appended to. A writer asks for room for as much as a
+/// piece can need, writes through a pointer and commits what it wrote: no
+/// check or call per byte, and no zero-filling of the room.
+///
+/// Owns its bytes. Movable, not copyable; one thread at a time.
+class QUILLET_EXPORT OutputBuffer {
+ public:
+  OutputBuffer() = default;
+  OutputBuffer(OutputBuffer&&) noexcept = default;
+  OutputBuffer& operator=(OutputBuffer&&) noexcept = default;
+
+  /// At least `n` writable bytes at the end of the buffer; valid until the
+  /// next call that adds bytes.
+  char* room(std::size_t n) {
+    if (capacity_ - size_ < n) grow(n);
+    return data_.get() + size_;
+  }
+  /// The buffer now ends at `end`, a pointer into the last room().
+  void commit(const char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+  /// Appends `bytes`.
+  void append(std::string_view bytes);
+
+  /// The bytes written so far.
+  std::string_view view() const { return std::string_view(data_.get(), size_); }
+  /// How many bytes were written.
+  std::size_t size() const { return size_; }
+  /// Forgets the bytes, keeping the room.
+  void clear() { size_ = 0; }
+
+ private:
+  void grow(std::size_t n);
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+/// Which fields a writer writes: every field, or those whose tag matches one
+/// of the patterns (245, 6XX, 6..; see tagMatches()). A plain value.
+class QUILLET_EXPORT TagFilter {
+ public:
+  /// Every field.
+  TagFilter() = default;
+  /// The fields whose tag matches one of `patterns`; every field when there
+  /// is none.
+  explicit TagFilter(std::vector<std::string> patterns) : patterns_(std::move(patterns)) {}
+  /// Whether `field` is written.
+  bool selects(const FieldView& field) const;
+  /// True when every field is written.
+  bool all() const { return patterns_.empty(); }
+
+ private:
+  std::vector<std::string> patterns_;
+};
+
+// The writers. Each appends one record to `out`, reading its text through
+// `text`, which must have been start()ed on `rec`; the problems of decoding
+// it are then in text.problems().
+
+/// Mnemonic text: "=LDR  " and the leader, then a line per field, "=TAG  "
+/// and the field (control fields and indicators with blanks as `\`), then a
+/// blank line. Bytes below 0x20 and 0x7F are written {0xHH}, '{' {lcub},
+/// '$' {dollar}, a backslash in control fields and indicators {bsol}, so
+/// that every record reads back.
+QUILLET_EXPORT void writeMnemonic(const RecordView& rec, RecordText& text, OutputBuffer& out,
+                                  const TagFilter& filter = TagFilter());
+/// One field as writeMnemonic() writes it, without its line end. Starts the
+/// field in `text`.
+QUILLET_EXPORT void writeMnemonicField(const FieldView& field, RecordText& text,
+                                       OutputBuffer& out);
+
+/// Line text: the leader on a line, then a line per field ("245 10 $a
+/// Title $c Author"), then a blank line; bytes below 0x20 and 0x7F as
+/// {0xHH}, '{' as {lcub}.
+QUILLET_EXPORT void writeLine(const RecordView& rec, RecordText& text, OutputBuffer& out,
+                              const TagFilter& filter = TagFilter());
+
+/// MARC-in-JSON on one line: {"leader":...,"fields":[{"001":"..."},
+/// {"245":{"ind1":"1","ind2":"0","subfields":[{"a":"..."}]}}]}. Always valid
+/// JSON: bytes that are not UTF-8 become U+FFFD.
+QUILLET_EXPORT void writeJson(const RecordView& rec, RecordText& text, OutputBuffer& out,
+                              const TagFilter& filter = TagFilter());
+
+/// A MARCXML record element. Text is UTF-8; characters XML 1.0 forbids
+/// (controls other than tab, line feed and carriage return) become U+FFFD.
+/// Returns how many were replaced.
+QUILLET_EXPORT std::size_t writeMarcXml(const RecordView& rec, RecordText& text,
+                                        OutputBuffer& out, const TagFilter& filter = TagFilter());
+
+/// ISO 2709: the record's bytes as read when they need no change (not
+/// repaired, every field written, the text kept in its encoding); otherwise
+/// the record written anew, with its text as `text` gives it and leader/09
+/// `a` when that is UTF-8.
+/// @throws std::length_error when a field or the record is too long for the
+/// format's lengths (nothing is appended then).
+QUILLET_EXPORT void writeIso2709(const RecordView& rec, RecordText& text, OutputBuffer& out,
+                                 const TagFilter& filter = TagFilter());
+
+/// The writer of `format`. Returns the characters MARCXML replaced (0 for
+/// the other formats).
+/// @throws std::length_error as writeIso2709().
+QUILLET_EXPORT std::size_t writeRecord(Format format, const RecordView& rec, RecordText& text,
+                                       OutputBuffer& out, const TagFilter& filter = TagFilter());
+
+/// Appends `bytes` escaped as line text writes them: each byte below 0x20
+/// and 0x7F as {0xHH}, '{' as {lcub}; so no value can break or forge a line.
+QUILLET_EXPORT void appendLineText(std::string_view bytes, std::string& out);
+/// Appends `bytes` escaped as mnemonic text writes values: as line text,
+/// and '$' as {dollar}.
+QUILLET_EXPORT void appendMnemonicText(std::string_view bytes, std::string& out);
+/// Appends `bytes` as the body of a JSON string: quotes, backslashes and
+/// control characters escaped, bytes that are not well-formed UTF-8 as
+/// U+FFFD.
+QUILLET_EXPORT void appendJsonText(std::string_view bytes, std::string& out);
+
+}  // namespace quillet
+
+#endif  // QUILLET_FORMATS_H_

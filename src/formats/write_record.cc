@@ -1,0 +1,26 @@
+#include "quillet/formats.h"
+
+namespace quillet {
+
+std::size_t writeRecord(Format format, const RecordView& rec, RecordText& text, OutputBuffer& out,
+                        const TagFilter& filter) {
+  switch (format) {
+    case Format::kMnemonic:
+      writeMnemonic(rec, text, out, filter);
+      break;
+    case Format::kLine:
+      writeLine(rec, text, out, filter);
+      break;
+    case Format::kJson:
+      writeJson(rec, text, out, filter);
+      break;
+    case Format::kMarcXml:
+      return writeMarcXml(rec, text, out, filter);
+    case Format::kIso2709:
+      writeIso2709(rec, text, out, filter);
+      break;
+  }
+  return 0;
+}
+
+}  // namespace quillet
