@@ -19,8 +19,10 @@ def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0)
     ``source`` is a path (str or os.PathLike), a binary file object or
     bytes; gzip-compressed input is read through. Text comes as str, decoded
     from MARC-8 or UTF-8 as ``charset`` says ("auto": by leader/09 and the
-    bytes; "marc8"; "utf-8"), composed to NFC when ``nfc``; with
-    ``raw=True`` everything taken from the record is bytes, as it stands.
+    bytes; "marc8"; "utf-8"; "raw"; in any case, with or without the
+    hyphen), composed to NFC when ``nfc``; with ``raw=True`` (the same as
+    ``charset="raw"``) everything taken from the record is bytes, as it
+    stands.
     ``strict`` frames records by their declared length only. ``start`` is
     where ``source`` begins in the file it was cut from, added to every
     offset (of records and problems).

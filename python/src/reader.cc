@@ -88,7 +88,7 @@ class Reader {
  public:
   Reader(py::object source, const std::string& charset, bool raw, bool nfc, bool strict,
          std::uint64_t start)
-      : text_(TextOptions::Make(charset, raw, nfc)), start_(start) {
+      : text_(MakeTextOptions(charset, raw, nfc)), start_(start) {
     quillet::Reader::Options options;
     options.strict = strict;
     options.fields = false;  // each record is parsed over its own copy
@@ -187,7 +187,7 @@ class Reader {
     }
   }
 
-  TextOptions text_;
+  quillet::TextOptions text_;
   std::uint64_t start_;  // added to every offset
   std::string name_;
   py::object keep_;   // the bytes read from

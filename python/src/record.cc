@@ -1,6 +1,7 @@
 #include "record.h"
 
 #include <pybind11/stl.h>
+#include <quillet/formats.h>
 
 #include <cstring>
 #include <utility>
@@ -72,101 +73,40 @@ const char* KindName(TextProblem::Kind kind) {
   return "unknown";
 }
 
-// A subfield's code as text: none for a delimiter with no code after it.
-std::string_view Code(const char& code) {
-  return code == '\0' ? std::string_view() : std::string_view(&code, 1);
-}
-
-// The bytes of a data field between its indicators and its first
-// delimiter: none in a well-formed field.
-std::string_view Prefix(const FieldView& f) {
-  const std::string_view rest = f.data().substr(f.indicators().size());
-  return rest.substr(0, rest.find('\x1F'));
-}
-
-// Indicator i of a data field, a blank when the field is cut short.
-std::string_view Indicator(const FieldView& f, std::size_t i) {
-  const std::string_view ind = f.indicators();
-  return i < ind.size() ? ind.substr(i, 1) : std::string_view(" ");
-}
-
-// The leader as the text shows it: position 9 says UTF-8 once decoded.
-std::string Leader(const RecordData& d) {
-  std::string leader(d.view.leader());
-  if (!d.text.raw && leader.size() > 9) leader[9] = 'a';
-  return leader;
-}
-
-// The line-format escapes of the mnemonic text: bytes below 0x20 and 0x7F as
-// {0xHH}, '{' as {lcub}, '$' as {dollar}; with `blanks`, a blank as '\' and
-// '\' as {bsol}, as control fields and indicators are written.
-void AppendMnemonic(std::string_view text, bool blanks, std::string& out) {
-  static const char kHex[] = "0123456789ABCDEF";
-  for (const char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (blanks && c == ' ') {
-      out += '\\';
-    } else if (blanks && c == '\\') {
-      out += "{bsol}";
-    } else if (c == '{') {
-      out += "{lcub}";
-    } else if (c == '$') {
-      out += "{dollar}";
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "{0x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-      out += '}';
-    } else {
-      out += ch;
-    }
-  }
-}
-
-// Bytes that are no text (leader, tag, indicators, code) as the mnemonic
-// text writes them: bytes that are not UTF-8 become U+FFFD, piece by piece,
-// unless the record is read raw.
-std::string_view PlainUtf8(const RecordData& d, std::string_view raw, std::string& buffer) {
-  return d.text.raw ? raw : ValidUtf8(raw, buffer);
-}
-
-// One field as a line of mnemonic text, without the line end.
-void AppendMnemonicField(const RecordData& d, const FieldView& f, std::string& out) {
-  FieldText text(d);
-  out += '=';
-  std::string plain;
-  AppendMnemonic(PlainUtf8(d, f.tag(), plain), false, out);
-  out += "  ";
-  if (f.isControl()) {
-    AppendMnemonic(text.Utf8(f.data()), true, out);
-    return;
-  }
-  AppendMnemonic(PlainUtf8(d, f.indicators(), plain), true, out);
-  AppendMnemonic(text.Utf8(Prefix(f)), false, out);
-  for (const SubfieldView& s : f.subfields()) {
-    out += '$';
-    const char code = s.code();
-    AppendMnemonic(PlainUtf8(d, Code(code), plain), false, out);
-    AppendMnemonic(text.Utf8(s.value()), false, out);
-  }
+// Writes with `write` into a buffer reused by the thread, and gives what it
+// wrote.
+template <typename Write>
+std::string_view Written(Write write) {
+  static thread_local quillet::OutputBuffer buffer;
+  buffer.clear();
+  write(buffer);
+  return buffer.view();
 }
 
 // The mnemonic text as str: its values are UTF-8 once decoded, but a
 // damaged leader or tag, or a record read raw, may hold other bytes, which
 // become U+FFFD as in every other text of the library.
-py::object MnemonicStr(const std::string& text) {
+py::object MnemonicStr(std::string_view text) {
   std::string buffer;
   return Str(ValidUtf8(text, buffer));
 }
 
-std::string MnemonicRecord(const RecordData& d) {
-  std::string out = "=LDR  ";
-  std::string plain;
-  AppendMnemonic(PlainUtf8(d, Leader(d), plain), false, out);
-  for (const FieldView& f : d.view.fields()) {
-    out += '\n';
-    AppendMnemonicField(d, f, out);
-  }
+// The mnemonic text of the record, without the blank line that ends a
+// record in a file.
+py::object MnemonicRecord(const RecordData& d) {
+  FieldText text(d);
+  std::string_view out =
+      Written([&](quillet::OutputBuffer& b) { quillet::writeMnemonic(d.view, text.text(), b); });
+  out.remove_suffix(2);
+  return MnemonicStr(out);
+}
+
+// The MARC-in-JSON of the record, without its line end.
+std::string_view JsonRecord(const RecordData& d) {
+  FieldText text(d);
+  std::string_view out =
+      Written([&](quillet::OutputBuffer& b) { quillet::writeJson(d.view, text.text(), b); });
+  out.remove_suffix(1);
   return out;
 }
 
@@ -177,21 +117,13 @@ std::vector<PyProblem> Problems(const RecordData& d) {
   for (const Problem& p : d.view.problems()) {
     out.push_back(MakeProblem(p));
   }
-  if (d.text.raw) return out;
+  if (!d.text.toUtf8()) return out;
   if (const char* disagreement = d.guess.disagreement()) {
     out.push_back({"leader_disagrees", d.offset + 9, disagreement, disagreement});
   }
-  std::vector<TextProblem> text_problems;
-  FieldText text(d, &text_problems);
-  for (const FieldView& f : d.view.fields()) {
-    text.StartField();
-    if (f.isControl()) {
-      text.Utf8(f.data());
-      continue;
-    }
-    text.Utf8(Prefix(f));
-    for (const SubfieldView& s : f.subfields()) text.Utf8(s.value());
-  }
+  FieldText text(d);
+  text.text().decodeAll();
+  const std::vector<TextProblem>& text_problems = text.text().problems();
   for (const TextProblem& p : text_problems) {
     out.push_back({KindName(p.kind), p.offset, p.message(), p.describe()});
   }
@@ -282,11 +214,10 @@ py::list Subfields(const FieldObject& f) {
   py::list out;
   if (v.isControl()) return out;
   FieldText text(*f.data);
-  const std::string_view prefix = Prefix(v);
+  const std::string_view prefix = quillet::fieldPrefix(v);
   if (!prefix.empty()) out.append(Pair(text.Plain(""), text.Text(prefix)));
   for (const SubfieldView& s : v.subfields()) {
-    const char code = s.code();
-    out.append(Pair(text.Plain(Code(code)), text.Text(s.value())));
+    out.append(Pair(text.Plain(quillet::subfieldCode(s)), text.Text(s.value())));
   }
   return out;
 }
@@ -301,20 +232,19 @@ bool Wanted(char code, const std::vector<std::string_view>& codes) {
 }
 
 // Hands `take` the text of each subfield whose code is one of `codes`, in
-// field order, until it returns false. MARC-8 designations carry from one
-// subfield to the next, so the ones skipped are decoded too.
+// field order, until it returns false. The ones skipped are passed to the
+// text too, for what they do to its state.
 template <typename Take>
 void VisitValues(const FieldObject& f, const std::vector<std::string_view>& codes, Take take) {
   const FieldView& v = ViewOf(f);
   if (v.isControl()) return;
   FieldText text(*f.data);
-  const bool stateful = !f.data->text.raw && f.data->guess.encoding == quillet::Encoding::kMarc8;
-  if (stateful) text.Utf8(Prefix(v));
+  text.Skip(quillet::fieldPrefix(v));
   for (const SubfieldView& s : v.subfields()) {
     if (Wanted(s.code(), codes)) {
       if (!take(text.Text(s.value()))) return;
-    } else if (stateful) {
-      text.Utf8(s.value());
+    } else {
+      text.Skip(s.value());
     }
   }
 }
@@ -363,44 +293,14 @@ py::list GetFields(PyObject* record, PyObject* const* patterns, Py_ssize_t n) {
   return out;
 }
 
-// MARC-in-JSON: {"leader": ..., "fields": [{"001": ...}, {"245": {"ind1":
-// ..., "ind2": ..., "subfields": [{"a": ...}]}}]}; bytes before a data
-// field's first delimiter become a subfield with an empty code.
-py::dict AsDict(const RecordData& d) {
-  FieldText text(d);
-  py::list fields;
-  for (const FieldView& f : d.view.fields()) {
-    text.StartField();
-    py::dict field;
-    if (f.isControl()) {
-      field[text.Plain(f.tag())] = text.Text(f.data());
-      fields.append(field);
-      continue;
-    }
-    py::dict body;
-    body["ind1"] = text.Plain(Indicator(f, 0));
-    body["ind2"] = text.Plain(Indicator(f, 1));
-    py::list subfields;
-    const std::string_view prefix = Prefix(f);
-    if (!prefix.empty()) {
-      py::dict s;
-      s[text.Plain("")] = text.Text(prefix);
-      subfields.append(s);
-    }
-    for (const SubfieldView& sv : f.subfields()) {
-      py::dict s;
-      const char code = sv.code();
-      s[text.Plain(Code(code))] = text.Text(sv.value());
-      subfields.append(s);
-    }
-    body["subfields"] = subfields;
-    field[text.Plain(f.tag())] = body;
-    fields.append(field);
+// MARC-in-JSON as Python objects: the JSON the formats layer writes, parsed.
+py::object AsDict(const RecordData& d) {
+  static PyObject* loads = nullptr;  // json.loads, kept for the module's life
+  if (loads == nullptr) {
+    loads = py::object(py::module_::import("json").attr("loads")).release().ptr();
   }
-  py::dict out;
-  out["leader"] = text.Plain(Leader(d));
-  out["fields"] = fields;
-  return out;
+  const std::string_view json = JsonRecord(d);
+  return py::reinterpret_borrow<py::object>(loads)(py::str(json.data(), json.size()));
 }
 
 py::tuple GetState(const RecordData& d) {
@@ -409,8 +309,8 @@ py::tuple GetState(const RecordData& d) {
     framing.append(py::make_tuple(static_cast<int>(p.kind), p.offset, p.entry,
                                   Bytes(std::string_view(p.tag, 3)), p.value));
   }
-  return py::make_tuple(Bytes(d.bytes), d.offset, framing, d.text.CharsetName(), d.text.raw,
-                        d.text.nfc);
+  return py::make_tuple(Bytes(d.bytes), d.offset, framing, quillet::charsetName(d.text.charset),
+                        !d.text.toUtf8(), d.text.nfc);
 }
 
 py::object SetState(const py::tuple& state) {
@@ -428,8 +328,8 @@ py::object SetState(const py::tuple& state) {
     p.value = t[4].cast<std::uint64_t>();
     framing.push_back(p);
   }
-  const TextOptions text =
-      TextOptions::Make(state[3].cast<std::string>(), state[4].cast<bool>(), state[5].cast<bool>());
+  const quillet::TextOptions text =
+      MakeTextOptions(state[3].cast<std::string>(), state[4].cast<bool>(), state[5].cast<bool>());
   return NewRecord(std::make_shared<const RecordData>(
       bytes.data(), bytes.size(), state[1].cast<std::uint64_t>(),
       quillet::Span<Problem>(framing.data(), framing.data() + framing.size()), text));
@@ -449,7 +349,7 @@ PyObject* RecordTpNew(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   PyObject* out = Guard([&]() -> PyObject* {
     return NewRecord(std::make_shared<const RecordData>(
                          static_cast<const char*>(buffer.buf), static_cast<std::size_t>(buffer.len), 0,
-                         quillet::Span<Problem>(nullptr, nullptr), TextOptions::Make(charset, raw, nfc)))
+                         quillet::Span<Problem>(nullptr, nullptr), MakeTextOptions(charset, raw, nfc)))
         .release()
         .ptr();
   });
@@ -488,7 +388,7 @@ PyObject* RecordIter(PyObject* self) {
 }
 
 PyObject* RecordStr(PyObject* self) {
-  return Guard([&]() -> PyObject* { return MnemonicStr(MnemonicRecord(DataOf(self))).release().ptr(); });
+  return Guard([&]() -> PyObject* { return MnemonicRecord(DataOf(self)).release().ptr(); });
 }
 
 PyObject* RecordRepr(PyObject* self) {
@@ -520,6 +420,26 @@ PyObject* RecordAsMarc(PyObject* self, PyObject*) {
   return Guard([&]() -> PyObject* { return Bytes(DataOf(self).bytes).release().ptr(); });
 }
 
+PyObject* RecordAsJson(PyObject* self, PyObject*) {
+  return Guard([&]() -> PyObject* {
+    const std::string_view json = JsonRecord(DataOf(self));
+    return py::str(json.data(), json.size()).release().ptr();
+  });
+}
+
+PyObject* RecordAsXml(PyObject* self, PyObject*) {
+  return Guard([&]() -> PyObject* {
+    const RecordData& d = DataOf(self);
+    FieldText text(d);
+    const std::string_view xml = Written([&](quillet::OutputBuffer& b) {
+      b.append(quillet::kMarcXmlHeader);
+      quillet::writeMarcXml(d.view, text.text(), b);
+      b.append(quillet::kMarcXmlFooter);
+    });
+    return py::str(xml.data(), xml.size()).release().ptr();
+  });
+}
+
 PyObject* RecordAsDict(PyObject* self, PyObject*) {
   return Guard([&]() -> PyObject* { return AsDict(DataOf(self)).release().ptr(); });
 }
@@ -535,7 +455,8 @@ PyObject* RecordReduce(PyObject* self, PyObject*) {
 
 PyObject* RecordLeader(PyObject* self, void*) {
   return Guard([&]() -> PyObject* {
-    return FieldText(DataOf(self)).Plain(Leader(DataOf(self))).release().ptr();
+    FieldText text(DataOf(self));
+    return text.Plain(text.text().leader()).release().ptr();
   });
 }
 
@@ -576,7 +497,13 @@ PyMethodDef record_methods[] = {
      "get_fields(*patterns)\n--\n\nThe fields whose tag matches any of the patterns (245, 6XX, "
      "6..), in file order; every field when none is given."},
     {"as_marc", &RecordAsMarc, METH_NOARGS, "The record's bytes, as they were read."},
-    {"as_dict", &RecordAsDict, METH_NOARGS, "The record as MARC-in-JSON: leader and fields."},
+    {"as_dict", &RecordAsDict, METH_NOARGS,
+     "The record as MARC-in-JSON, parsed: a dict of leader and fields (text, also when read raw)."},
+    {"as_json", &RecordAsJson, METH_NOARGS,
+     "The record as MARC-in-JSON text: one line, as quillet-dump -f json writes it."},
+    {"as_xml", &RecordAsXml, METH_NOARGS,
+     "The record as a MARCXML document (a collection of one record), as quillet-dump -f xml "
+     "writes it."},
     {"__reduce__", &RecordReduce, METH_NOARGS, "Records pickle as their bytes."},
     {nullptr, nullptr, 0, nullptr}};
 
@@ -614,19 +541,19 @@ int FieldContains(PyObject* self, PyObject* key) {
   return Guard([&]() -> int { return FirstValue(FieldOf(self), Key(key)) ? 1 : 0; });
 }
 
-std::string MnemonicLine(const FieldObject& f) {
-  std::string out;
-  AppendMnemonicField(*f.data, ViewOf(f), out);
-  return out;
+py::object MnemonicLine(const FieldObject& f) {
+  FieldText text(*f.data);
+  return MnemonicStr(Written(
+      [&](quillet::OutputBuffer& b) { quillet::writeMnemonicField(ViewOf(f), text.text(), b); }));
 }
 
 PyObject* FieldStr(PyObject* self) {
-  return Guard([&]() -> PyObject* { return MnemonicStr(MnemonicLine(FieldOf(self))).release().ptr(); });
+  return Guard([&]() -> PyObject* { return MnemonicLine(FieldOf(self)).release().ptr(); });
 }
 
 PyObject* FieldRepr(PyObject* self) {
   return Guard([&]() -> PyObject* {
-    return py::str("<quillet.Field {}>").format(MnemonicStr(MnemonicLine(FieldOf(self)))).release().ptr();
+    return py::str("<quillet.Field {}>").format(MnemonicLine(FieldOf(self))).release().ptr();
   });
 }
 
@@ -659,7 +586,8 @@ PyObject* FieldValue(PyObject* self, PyObject*) {
     const FieldObject& f = FieldOf(self);
     if (ViewOf(f).isControl()) return FieldData(f).release().ptr();
     py::list values = SubfieldValues(f, {});
-    py::object blank = f.data->text.raw ? py::object(py::bytes(" ")) : py::object(py::str(" "));
+    py::object blank =
+        f.data->text.toUtf8() ? py::object(py::str(" ")) : py::object(py::bytes(" "));
     return blank.attr("join")(values).release().ptr();
   });
 }
@@ -679,7 +607,10 @@ PyObject* FieldIndicators(PyObject* self, void*) {
   return Guard([&]() -> PyObject* {
     const FieldObject& f = FieldOf(self);
     FieldText t(*f.data);
-    return Pair(t.Plain(Indicator(ViewOf(f), 0)), t.Plain(Indicator(ViewOf(f), 1))).release().ptr();
+    return Pair(t.Plain(quillet::fieldIndicator(ViewOf(f), 0)),
+                t.Plain(quillet::fieldIndicator(ViewOf(f), 1)))
+        .release()
+        .ptr();
   });
 }
 
@@ -687,7 +618,7 @@ PyObject* FieldIndicator(PyObject* self, void* which) {
   return Guard([&]() -> PyObject* {
     const FieldObject& f = FieldOf(self);
     const std::size_t i = which == nullptr ? 0 : 1;
-    return FieldText(*f.data).Plain(Indicator(ViewOf(f), i)).release().ptr();
+    return FieldText(*f.data).Plain(quillet::fieldIndicator(ViewOf(f), i)).release().ptr();
   });
 }
 
@@ -699,7 +630,7 @@ PyObject* FieldPrefix(PyObject* self, void*) {
   return Guard([&]() -> PyObject* {
     const FieldObject& f = FieldOf(self);
     if (ViewOf(f).isControl()) Py_RETURN_NONE;
-    return FieldText(*f.data).Text(Prefix(ViewOf(f))).release().ptr();
+    return FieldText(*f.data).Text(quillet::fieldPrefix(ViewOf(f))).release().ptr();
   });
 }
 
@@ -754,81 +685,36 @@ PyProblem MakeProblem(const quillet::Problem& p) {
   return {KindName(p.kind), p.offset, p.message(), p.describe()};
 }
 
-TextOptions TextOptions::Make(const std::string& charset, bool raw, bool nfc) {
-  TextOptions t;
-  t.raw = raw;
+quillet::TextOptions MakeTextOptions(const std::string& charset, bool raw, bool nfc) {
+  quillet::TextOptions t;
+  if (!quillet::parseCharset(charset, &t.charset)) throw py::value_error(quillet::charsetError(charset));
+  if (raw) t.charset = quillet::Charset::kRaw;
   t.nfc = nfc;
-  if (charset == "auto") {
-    t.charset = Charset::kAuto;
-  } else if (charset == "marc8" || charset == "marc-8") {
-    t.charset = Charset::kMarc8;
-  } else if (charset == "utf-8" || charset == "utf8") {
-    t.charset = Charset::kUtf8;
-  } else {
-    throw py::value_error("charset must be \"auto\", \"marc8\" or \"utf-8\", not \"" + charset + "\"");
-  }
   return t;
 }
 
-std::string TextOptions::CharsetName() const {
-  switch (charset) {
-    case Charset::kAuto: return "auto";
-    case Charset::kMarc8: return "marc8";
-    case Charset::kUtf8: return "utf-8";
-  }
-  return "auto";
-}
-
 RecordData::RecordData(const char* b, std::size_t size, std::uint64_t off,
-                       quillet::Span<Problem> problems, TextOptions t)
+                       quillet::Span<Problem> problems, quillet::TextOptions t)
     : bytes(b, size), offset(off), framing(problems.begin(), problems.end()), text(t) {
   view = quillet::RecordView::parse(bytes.data(), bytes.size(), offset,
                                     quillet::Span<Problem>(framing.data(), framing.data() + framing.size()));
-  if (text.raw) return;
-  switch (text.charset) {
-    case TextOptions::Charset::kAuto:
-      guess = quillet::guessEncoding(view);
-      break;
-    case TextOptions::Charset::kMarc8:
-      guess = {quillet::Encoding::kMarc8, false, false};
-      break;
-    case TextOptions::Charset::kUtf8:
-      guess = {quillet::Encoding::kUtf8, false, false};
-      break;
-  }
-}
-
-std::string_view FieldText::Utf8(std::string_view raw) {
-  if (data_.text.raw || raw.empty()) return raw;
-  const std::uint64_t at =
-      data_.offset + static_cast<std::uint64_t>(raw.data() - data_.bytes.data());
-  buffer_.clear();
-  if (data_.guess.encoding == quillet::Encoding::kMarc8) {
-    marc8_.decode(raw, buffer_, problems_, at);
-  } else if (!data_.text.nfc && (data_.guess.well_formed || quillet::isUtf8(raw))) {
-    return raw;
-  } else {
-    quillet::appendUtf8(raw, buffer_, problems_, at);
-  }
-  if (data_.text.nfc) quillet::composeNfc(buffer_);
-  return buffer_;
+  guess = quillet::decideEncoding(view, text.charset);
 }
 
 py::object FieldText::Text(std::string_view raw) {
-  if (data_.text.raw) return Bytes(raw);
-  const std::string_view utf8 = Utf8(raw);
+  if (!text_.toUtf8()) return Bytes(raw);
+  const std::string_view utf8 = text_.text(raw);
   PyObject* s = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
   if (s == nullptr) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(s);
 }
 
-py::object FieldText::Plain(std::string_view raw) const {
-  if (data_.text.raw) return Bytes(raw);
+py::object FieldText::Plain(std::string_view raw) {
+  if (!text_.toUtf8()) return Bytes(raw);
   if (raw.size() == 1 && static_cast<unsigned char>(raw[0]) < 0x80) {
     return py::reinterpret_steal<py::object>(PyUnicode_FromOrdinal(raw[0]));  // a cached one
   }
-  std::string buffer;
-  return Str(ValidUtf8(raw, buffer));
+  return Str(text_.plain(raw));
 }
 
 void BindRecord(py::module_& m) {

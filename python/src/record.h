@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 #include <quillet/marc8.h>
+#include <quillet/text.h>
 #include <quillet/view.h>
 
 #include <cstdint>
@@ -19,24 +20,17 @@ namespace quillet_python {
 
 namespace py = pybind11;
 
-// How a record's text reaches Python.
-struct TextOptions {
-  enum class Charset : std::uint8_t { kAuto, kMarc8, kUtf8 };
-  Charset charset = Charset::kAuto;
-  bool raw = false;  // bytes as they are, no decoding
-  bool nfc = false;  // compose to NFC after decoding
-
-  // "auto", "marc8" or "utf-8" (also "utf8"); throws ValueError otherwise.
-  static TextOptions Make(const std::string& charset, bool raw, bool nfc);
-  std::string CharsetName() const;
-};
+// The text options of `charset` ("auto", "marc8", "utf-8", "raw", as the
+// library spells them) and the keyword arguments raw (the same as charset
+// "raw") and nfc; throws ValueError for an unknown charset.
+quillet::TextOptions MakeTextOptions(const std::string& charset, bool raw, bool nfc);
 
 // One record's bytes and their parse. Built without the GIL (the reader
 // frames batches of records with it released), then never changed, so the
 // Record and every Field handed out for it share it read-only.
 struct RecordData {
   RecordData(const char* bytes, std::size_t size, std::uint64_t offset,
-             quillet::Span<quillet::Problem> framing, TextOptions text);
+             quillet::Span<quillet::Problem> framing, quillet::TextOptions text);
   RecordData(const RecordData&) = delete;
   RecordData& operator=(const RecordData&) = delete;
 
@@ -44,31 +38,27 @@ struct RecordData {
   std::uint64_t offset;
   std::vector<quillet::Problem> framing;  // kept for pickling
   quillet::RecordView view;               // points into `bytes`
-  TextOptions text;
-  quillet::EncodingGuess guess{quillet::Encoding::kUtf8, false, false};
+  quillet::TextOptions text;
+  quillet::EncodingGuess guess;  // decided once, for every Field of the record
 };
 
-// Turns one field's bytes into Python objects: str decoded by the record's
-// encoding, or bytes when raw. MARC-8 designations carry from one subfield
-// to the next, so a field is decoded from its start, in order.
+// A record's text as Python objects, through the library's RecordText: str,
+// or bytes when the record is read raw. Start a field before its values:
+// MARC-8 designations carry from one value to the next within a field.
 class FieldText {
  public:
-  FieldText(const RecordData& data, std::vector<quillet::TextProblem>* problems = nullptr)
-      : data_(data), problems_(problems) {}
-  // Text of the record; `raw` must point into the record's bytes.
+  explicit FieldText(const RecordData& data) : text_(data.text) { text_.start(data.view, data.guess); }
+  // A value of the record; `raw` must point into the record's bytes.
   py::object Text(std::string_view raw);
-  // Text that is no record content (tags, indicators, codes): as it is, but
-  // for bytes that are not UTF-8, which become U+FFFD.
-  py::object Plain(std::string_view raw) const;
-  // As Text(), as UTF-8 bytes in a buffer valid until the next call.
-  std::string_view Utf8(std::string_view raw);
-  void StartField() { marc8_.reset(); }
+  // Bytes that are no text (tags, indicators, codes, the leader).
+  py::object Plain(std::string_view raw);
+  void StartField() { text_.startField(); }
+  // A value passed over, for the decoder's state.
+  void Skip(std::string_view raw) { text_.skip(raw); }
+  quillet::RecordText& text() { return text_; }
 
  private:
-  const RecordData& data_;
-  std::vector<quillet::TextProblem>* problems_;
-  quillet::Marc8Decoder marc8_;
-  std::string buffer_;
+  quillet::RecordText text_;
 };
 
 // A new quillet.Record of `data` (the type is made by BindRecord()).

@@ -114,3 +114,16 @@ def test_objects_are_freed():
         del fields
     assert (sys.getrefcount(quillet.Record), sys.getrefcount(quillet.Field)) == before
     assert sys.getrefcount(record) == held
+
+
+def test_charset_spellings_and_the_writers():
+    raw = build_record(("001", "x1"), ("245", b"10\x1faCaf\xe2e"), leader="     nam  22     4a 4500")
+    assert quillet.Record(raw, charset="MARC-8")["245"]["a"] == "Cafe\u0301"
+    assert quillet.Record(raw, charset="raw")["245"]["a"] == b"Caf\xe2e"
+    with pytest.raises(ValueError, match='unknown charset "latin1"'):
+        quillet.Record(raw, charset="latin1")
+    r = quillet.Record(raw)
+    assert json.loads(r.as_json()) == r.as_dict() and "\n" not in r.as_json()
+    xml = r.as_xml()
+    assert xml.startswith("<?xml") and xml.endswith("</collection>\n")
+    assert "<subfield code=\"a\">Cafe\u0301</subfield>" in xml
