@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "common/word_scan.h"
@@ -223,6 +224,15 @@ inline char* XmlText(char* q, std::string_view bytes, bool utf8, std::size_t* re
     }
   }
   return q;
+}
+
+// Appends `bytes` to `out` as `escape` (one of the above, bound to its
+// options) writes them.
+template <typename Escape>
+void AppendEscaped(std::string_view bytes, std::string& out, Escape escape) {
+  const std::size_t at = out.size();
+  out.resize(at + kMaxEscape * bytes.size());
+  out.resize(static_cast<std::size_t>(escape(&out[at], bytes) - out.data()));
 }
 
 }  // namespace escapes

@@ -63,9 +63,7 @@ void writeJson(const RecordView& rec, RecordText& text, OutputBuffer& out,
 }
 
 void appendJsonText(std::string_view bytes, std::string& out) {
-  const std::size_t at = out.size();
-  out.resize(at + escapes::kMaxEscape * bytes.size());
-  out.resize(static_cast<std::size_t>(escapes::JsonText(&out[at], bytes) - out.data()));
+  escapes::AppendEscaped(bytes, out, [](char* q, std::string_view b) { return escapes::JsonText(q, b); });
 }
 
 }  // namespace quillet

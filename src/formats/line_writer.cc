@@ -40,9 +40,7 @@ void writeLine(const RecordView& rec, RecordText& text, OutputBuffer& out,
 }
 
 void appendLineText(std::string_view bytes, std::string& out) {
-  const std::size_t at = out.size();
-  out.resize(at + escapes::kMaxEscape * bytes.size());
-  out.resize(static_cast<std::size_t>(LineText(&out[at], bytes, false) - out.data()));
+  escapes::AppendEscaped(bytes, out, [](char* q, std::string_view b) { return LineText(q, b, false); });
 }
 
 }  // namespace quillet

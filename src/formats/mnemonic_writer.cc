@@ -46,9 +46,7 @@ void writeMnemonic(const RecordView& rec, RecordText& text, OutputBuffer& out,
 }
 
 void appendMnemonicText(std::string_view bytes, std::string& out) {
-  const std::size_t at = out.size();
-  out.resize(at + escapes::kMaxEscape * bytes.size());
-  out.resize(static_cast<std::size_t>(LineText(&out[at], bytes, true) - out.data()));
+  escapes::AppendEscaped(bytes, out, [](char* q, std::string_view b) { return LineText(q, b, true); });
 }
 
 }  // namespace quillet
