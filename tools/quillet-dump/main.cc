@@ -1,14 +1,12 @@
 // quillet-dump: prints, counts, checks and indexes ISO 2709 record files.
-// Argument parsing, output, progress and exit codes live here; the reading
-// and formatting are in dump.cc and formats.cc.
-#include <fcntl.h>
+// Argument parsing and exit codes live here; the outputs and the progress
+// line in their own files, the reading and formatting in dump.cc and
+// formats.cc.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -22,6 +20,9 @@
 #include <vector>
 
 #include "dump.h"
+#include "progress.h"
+#include "split_output.h"
+#include "stdout_output.h"
 
 namespace {
 
@@ -29,134 +30,15 @@ using quillet_dump::Dumper;
 using quillet_dump::Format;
 using quillet_dump::Mode;
 using quillet_dump::Options;
+using quillet_dump::Progress;
+using quillet_dump::SplitOutput;
 using quillet_dump::Stats;
+using quillet_dump::StdoutOutput;
 
 constexpr int kExitClean = 0;
 constexpr int kExitBadRecords = 1;
 constexpr int kExitFailure = 2;
 constexpr std::uint64_t kProgressMinBytes = 64ull << 20;
-
-// Standard output through write(2), so that a full disk or a closed pipe
-// (with SIGPIPE ignored) ends the run with a message instead of silently.
-class StdoutOutput : public quillet_dump::Output {
- public:
-  void Write(const char* data, std::size_t size) override {
-    while (size > 0) {
-      const ssize_t n = ::write(STDOUT_FILENO, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw quillet_dump::WriteError(std::strerror(n < 0 ? errno : EIO));
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-  }
-};
-
-// Pieces PREFIX-00001.EXT, PREFIX-00002.EXT, ..., each a valid file of the
-// format (for MARCXML, each with its collection), each holding at most
-// `records` records or `bytes` bytes (unless one record is bigger). An
-// existing file is never overwritten unless `force`.
-class SplitOutput : public quillet_dump::Output {
- public:
-  SplitOutput(std::string prefix, std::string ext, bool xml, std::uint64_t records,
-              std::uint64_t bytes, bool force)
-      : prefix_(std::move(prefix)), ext_(std::move(ext)), xml_(xml), max_records_(records),
-        max_bytes_(bytes), force_(force) {}
-  ~SplitOutput() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool WantsRecordEnds() const override { return true; }
-
-  // One whole record at a time: it opens a piece, or the next one when this
-  // one has no room left for it.
-  void Write(const char* data, std::size_t size) override {
-    if (fd_ >= 0 && records_ > 0 && max_bytes_ != 0 && bytes_ + size > max_bytes_) Close();
-    if (fd_ < 0) Open();
-    Put(data, size);
-    bytes_ += size;
-  }
-  void RecordEnd() override {
-    if (++records_ >= max_records_ && max_records_ != 0) Close();
-  }
-  // Ends the last piece.
-  void Finish() {
-    if (fd_ >= 0) Close();
-  }
-  // The pieces written whole so far, for a run that fails half-way.
-  std::string Complete() const {
-    if (done_ == 0) return "no piece is complete";
-    return "complete: " + Name(1) + (done_ > 1 ? " to " + Name(done_) : std::string());
-  }
-
- private:
-  std::string Name(std::uint64_t n) const {
-    char number[32];
-    std::snprintf(number, sizeof number, "-%05llu.", static_cast<unsigned long long>(n));
-    return prefix_ + number + ext_;
-  }
-  void Open() {
-    const std::string name = Name(done_ + 1);
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (force_ ? O_TRUNC : O_EXCL), 0644);
-    if (fd_ < 0) {
-      throw quillet_dump::WriteError(name + ": " + std::strerror(errno) +
-                                     (errno == EEXIST ? " (--force overwrites)" : ""));
-    }
-    bytes_ = records_ = 0;
-    if (xml_) Put(quillet_dump::kXmlHeader, std::strlen(quillet_dump::kXmlHeader));
-  }
-  void Close() {
-    if (xml_) Put(quillet_dump::kXmlFooter, std::strlen(quillet_dump::kXmlFooter));
-    if (::close(fd_) != 0) {
-      fd_ = -1;
-      throw quillet_dump::WriteError(Name(done_ + 1) + ": " + std::strerror(errno));
-    }
-    fd_ = -1;
-    ++done_;
-  }
-  void Put(const char* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::write(fd_, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw quillet_dump::WriteError(Name(done_ + 1) + ": " + std::strerror(n < 0 ? errno : EIO));
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-  }
-
-  std::string prefix_, ext_;
-  bool xml_;
-  std::uint64_t max_records_, max_bytes_;
-  bool force_;
-  int fd_ = -1;
-  std::uint64_t done_ = 0;     // pieces written whole
-  std::uint64_t records_ = 0;  // in the open piece
-  std::uint64_t bytes_ = 0;    // in the open piece
-};
-
-// One line on stderr, rewritten at most ten times a second and erased at
-// the end, for long runs on large files.
-class Progress {
- public:
-  explicit Progress(std::uint64_t total) : total_(total), start_(Clock::now()), last_(start_) {}
-  ~Progress() { std::fputs("\r\033[K", stderr); }
-  void Update(std::uint64_t done, std::uint64_t records) {
-    if ((records & 255) != 0) return;  // look at the clock only now and then
-    const Clock::time_point now = Clock::now();
-    if (now - last_ < std::chrono::milliseconds(100)) return;
-    last_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    std::fprintf(stderr, "\r\033[K%llu / %llu MiB, %llu records, %.0f records/s",
-                 static_cast<unsigned long long>(done >> 20),
-                 static_cast<unsigned long long>(total_ >> 20),
-                 static_cast<unsigned long long>(records), seconds > 0 ? records / seconds : 0.0);
-    std::fflush(stderr);
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  std::uint64_t total_;
-  Clock::time_point start_, last_;
-};
 
 // "1 record", "2 records".
 std::string Counted(std::uint64_t n, const char* one, const char* many) {
@@ -354,8 +236,11 @@ int main(int argc, char** argv) {
   const std::map<Format, const char*> extensions{{Format::kMrk, "mrk"}, {Format::kLine, "txt"},
                                                  {Format::kJson, "jsonl"}, {Format::kXml, "xml"},
                                                  {Format::kMarc, "mrc"}};
-  SplitOutput split_output(prefix, extensions.at(options.format), options.format == Format::kXml,
-                           split_records, split_bytes, force);
+  const bool xml_pieces = options.format == Format::kXml;
+  SplitOutput split_output({prefix, extensions.at(options.format),
+                            xml_pieces ? quillet_dump::kXmlHeader : "",
+                            xml_pieces ? quillet_dump::kXmlFooter : "", split_records, split_bytes,
+                            force});
   quillet_dump::Output& out = split ? static_cast<quillet_dump::Output&>(split_output)
                                     : static_cast<quillet_dump::Output&>(stdout_output);
   Dumper dumper(options, out, std::cerr);
