@@ -105,6 +105,8 @@ class QUILLET_EXPORT TagFilter {
   bool selects(const FieldView& field) const;
   /// True when every field is written.
   bool all() const { return patterns_.empty(); }
+  /// The patterns given.
+  const std::vector<std::string>& patterns() const { return patterns_; }
 
  private:
   std::vector<std::string> patterns_;

@@ -3,15 +3,12 @@
 #include <quillet/quillet.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <thread>
 #include <memory>
 #include <ostream>
 #include <sstream>
 #include <utility>
+
+#include "ordered_pool.h"
 
 namespace quillet_dump {
 
@@ -249,161 +246,87 @@ void Dumper::ReportTrailing(const std::string& name, quillet::Reader& reader, St
   }
 }
 
-Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, unsigned jobs,
-                           const ProgressFn& progress) {
-  // A slot holds one batch: the bytes of its records one after another,
-  // for each record its place in them, in the input and its framing
-  // problems, and the worker that parses and formats them into its own
-  // output. Slots and their buffers are reused, and so are the threads:
-  // the library keeps its free lists per thread, so a thread per batch
-  // would start every batch with cold lists and fresh allocations.
+// The bytes of its records one after another, for each record its place in
+// them, in the input and its framing problems, and the worker that parses
+// and formats them into its own output; the output, problems and counts go
+// to the Dumper's on Finish(). Filled and finished on the Dumper's thread,
+// run on any of the pool's; buffers are kept from batch to batch.
+class Dumper::Batch : public OrderedPool::Batch {
+ public:
+  Batch(const std::string& name, const Options& options, Output& out, std::ostream& err,
+        Stats& stats)
+      : name_(name), worker_(options, text_, problem_text_), out_(out), err_(err),
+        total_(stats) {}
+
+  bool empty() const { return items_.empty(); }
+  std::size_t size() const { return bytes_.size(); }
+  void Add(const RecordView& rec, std::uint64_t ordinal) {
+    const std::string_view bytes = rec.bytes();
+    items_.push_back({bytes_.size(), bytes.size(), problems_.size(), rec.problems().size(),
+                      rec.offset(), ordinal});
+    bytes_.append(bytes.data(), bytes.size());
+    problems_.insert(problems_.end(), rec.problems().begin(), rec.problems().end());
+  }
+
+  void Run() override {
+    for (const Item& item : items_) {
+      const Problem* framing = problems_.data() + item.first_problem;
+      const RecordView rec =
+          RecordView::parse(bytes_.data() + item.begin, item.size, item.offset,
+                            quillet::Span<Problem>(framing, framing + item.problems));
+      ++stats_.records;
+      if (worker_.Process(name_, item.ordinal, rec)) ++stats_.bad_records;
+    }
+    worker_.Flush();
+  }
+
+  void Finish() override {
+    if (!text_.text.empty()) out_.Write(text_.text.data(), text_.text.size());
+    err_ << problem_text_.str();
+    total_ += stats_;
+    bytes_.clear();
+    items_.clear();
+    problems_.clear();
+    text_.text.clear();
+    problem_text_.str(std::string());
+    stats_ = Stats();
+  }
+
+ private:
   struct Item {
     std::size_t begin, size, first_problem, problems;
     std::uint64_t offset, ordinal;
   };
-  struct Slot {
-    Slot(const Options& options) : worker(options, out, err) {}
-    std::string bytes;
-    std::vector<Item> items;
-    std::vector<Problem> problems;
-    StringOutput out;
-    std::ostringstream err;
-    Dumper worker;
-    Stats stats;
-    std::exception_ptr failure;
-    bool done = false;  // guarded by the pool's mutex
-    void Run(const std::string& name) {
-      for (const Item& item : items) {
-        const Problem* framing = problems.data() + item.first_problem;
-        const RecordView rec =
-            RecordView::parse(bytes.data() + item.begin, item.size, item.offset,
-                              quillet::Span<Problem>(framing, framing + item.problems));
-        ++stats.records;
-        if (worker.Process(name, item.ordinal, rec)) ++stats.bad_records;
-      }
-      worker.Flush();
-    }
-  };
+
+  const std::string& name_;
+  std::string bytes_;
+  std::vector<Item> items_;
+  std::vector<Problem> problems_;
+  StringOutput text_;
+  std::ostringstream problem_text_;
+  Dumper worker_;  // writes to text_ and problem_text_, so declared after them
+  Stats stats_;
+  Output& out_;
+  std::ostream& err_;
+  Stats& total_;
+};
+
+Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, unsigned jobs,
+                           const ProgressFn& progress) {
   constexpr std::size_t kBatchBytes = std::size_t{1} << 17;
-
-  // Declared before the pool, so the threads are joined before the slots
-  // they may be working on go away.
+  // Declared before the pool, which finishes batches into it.
   Stats stats;
-  std::vector<std::unique_ptr<Slot>> idle;
-  std::deque<std::unique_ptr<Slot>> running;
-
-  // The pool: `queue` holds batches not yet taken, in input order; a
-  // worker marks its batch done and wakes the main thread, which writes
-  // batches out in the order it queued them. The main thread is one of the
-  // `jobs`: when the helpers fall behind it runs a batch itself, so framing
-  // never competes with a full set of workers for the cores.
-  std::mutex mutex;
-  std::condition_variable work_ready, batch_done;
-  std::deque<Slot*> queue;
-  bool closing = false;
-  std::vector<std::thread> threads;
-  // Runs the batch at the front of the queue, with `lock` held on entry
-  // and on return.
-  auto run_front = [&](std::unique_lock<std::mutex>& lock) {
-    Slot* s = queue.front();
-    queue.pop_front();
-    lock.unlock();
-    try {
-      s->Run(name);
-    } catch (...) {
-      s->failure = std::current_exception();
-    }
-    lock.lock();
-    s->done = true;
-    batch_done.notify_all();
-  };
-  auto work = [&] {
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-      work_ready.wait(lock, [&] { return closing || !queue.empty(); });
-      if (closing) return;
-      run_front(lock);
-    }
-  };
-  struct Joiner {
-    std::mutex& mutex;
-    std::condition_variable& work_ready;
-    bool& closing;
-    std::vector<std::thread>& threads;
-    ~Joiner() {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        closing = true;
-      }
-      work_ready.notify_all();
-      for (std::thread& t : threads) t.join();
-    }
-  } joiner{mutex, work_ready, closing, threads};
-  const std::size_t helpers = jobs - 1;
-  for (std::size_t i = 0; i < helpers; ++i) threads.emplace_back(work);
-
-  auto finish_oldest = [&] {
-    Slot* s = running.front().get();
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      while (!s->done) {
-        if (queue.empty()) {
-          batch_done.wait(lock);
-        } else {
-          run_front(lock);
-        }
-      }
-    }
-    std::unique_ptr<Slot> slot = std::move(running.front());
-    running.pop_front();
-    if (slot->failure) std::rethrow_exception(slot->failure);
-    if (!slot->out.text.empty()) out_.Write(slot->out.text.data(), slot->out.text.size());
-    err_ << slot->err.str();
-    stats += slot->stats;
-    slot->bytes.clear();
-    slot->items.clear();
-    slot->problems.clear();
-    slot->out.text.clear();
-    slot->err.str(std::string());
-    slot->stats = Stats();
-    slot->done = false;
-    idle.push_back(std::move(slot));
-  };
-  auto take_slot = [&] {
-    if (idle.empty()) {
-      if (running.size() < 2 * static_cast<std::size_t>(jobs)) {
-        idle.push_back(std::unique_ptr<Slot>(new Slot(options_)));
-      } else {
-        finish_oldest();
-      }
-    }
-    std::unique_ptr<Slot> slot = std::move(idle.back());
-    idle.pop_back();
-    return slot;
-  };
-  std::unique_ptr<Slot> slot = take_slot();
-  auto launch = [&] {
-    if (slot->items.empty()) return;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      queue.push_back(slot.get());
-      if (queue.size() > helpers) {
-        run_front(lock);
-      } else {
-        work_ready.notify_one();
-      }
-    }
-    running.push_back(std::move(slot));
+  OrderedPool pool(jobs, [&] {
+    return std::unique_ptr<OrderedPool::Batch>(new Batch(name, options_, out_, err_, stats));
+  });
+  Batch* batch = static_cast<Batch*>(pool.Acquire());
+  auto submit = [&] {
+    if (batch->empty()) return;
+    pool.Submit(batch);
     if (progress) progress(reader.position(), stats.records);
     // Write what is ready without waiting, so output keeps flowing.
-    while (!running.empty()) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!running.front()->done) break;
-      }
-      finish_oldest();
-    }
-    slot = take_slot();
+    pool.FinishReady();
+    batch = static_cast<Batch*>(pool.Acquire());
   };
 
   RecordView rec;
@@ -416,15 +339,11 @@ Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, uns
     ++ordinal;
     stats.bytes_skipped += SkippedBefore(rec);
     if (ordinal <= options_.offset) continue;
-    const std::string_view bytes = rec.bytes();
-    slot->items.push_back({slot->bytes.size(), bytes.size(), slot->problems.size(),
-                           rec.problems().size(), rec.offset(), ordinal});
-    slot->bytes.append(bytes.data(), bytes.size());
-    slot->problems.insert(slot->problems.end(), rec.problems().begin(), rec.problems().end());
-    if (slot->bytes.size() >= kBatchBytes) launch();
+    batch->Add(rec, ordinal);
+    if (batch->size() >= kBatchBytes) submit();
   }
-  launch();
-  while (!running.empty()) finish_oldest();
+  submit();
+  pool.FinishAll();
   if (ordinal < end) ReportTrailing(name, reader, stats);
   return stats;
 }

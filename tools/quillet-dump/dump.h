@@ -152,6 +152,10 @@ class Dumper {
   void set_erase_line_before_reports(bool erase) { erase_line_ = erase; }
 
  private:
+  // DumpParallel's batch of records, with the Dumper that parses and
+  // formats them on a worker (in dump.cc).
+  class Batch;
+
   // Reports what came after the last record, when the whole input was read.
   void ReportTrailing(const std::string& name, quillet::Reader& reader, Stats& stats);
   // Whether `rec` is selected by --where and --ids.
