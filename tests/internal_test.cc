@@ -1,6 +1,6 @@
 // The decimal reader behind every number of a record, linked from the
 // library's objects.
-#include "foundations/bytes_to_int.h"
+#include "classic/bytes_to_int.h"
 #include "support/expect_mrc.h"
 
 namespace quillet {

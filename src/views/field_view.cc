@@ -1,7 +1,7 @@
 #include <cstring>
 #include <string>
 
-#include "md5/md5_digest.h"
+#include "common/md5_digest.h"
 #include "quillet/iso2709.h"
 #include "quillet/view.h"
 #include "views/record_parser.h"

@@ -7,7 +7,7 @@
 
 #include <zlib.h>
 
-#include "foundations/digits.h"
+#include "common/digits.h"
 #include "quillet/iso2709.h"
 #include "quillet/view.h"
 #include "views/record_parser.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "foundations/digits.h"
+#include "common/digits.h"
 #include "quillet/iso2709.h"
 #include "quillet/quillet.h"
 

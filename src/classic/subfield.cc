@@ -1,4 +1,4 @@
-#include "memory/object_pool.h"
+#include "classic/object_pool.h"
 #include "quillet/quillet.h"
 
 namespace quillet {

@@ -1,5 +1,5 @@
-#ifndef QUILLET_MEMORY_THREAD_FREE_LIST_H_
-#define QUILLET_MEMORY_THREAD_FREE_LIST_H_
+#ifndef QUILLET_CLASSIC_THREAD_FREE_LIST_H_
+#define QUILLET_CLASSIC_THREAD_FREE_LIST_H_
 
 #include <cstddef>
 #include <new>
@@ -128,4 +128,4 @@ thread_local typename ThreadFreeList<Traits>::Reaper ThreadFreeList<Traits>::rea
 
 }  // namespace quillet
 
-#endif  // QUILLET_MEMORY_THREAD_FREE_LIST_H_
+#endif  // QUILLET_CLASSIC_THREAD_FREE_LIST_H_

@@ -1,9 +1,9 @@
 #include <cstring>
 #include <istream>
 
-#include "foundations/bytes_to_int.h"
-#include "foundations/errors.h"
-#include "memory/object_pool.h"
+#include "classic/bytes_to_int.h"
+#include "classic/errors.h"
+#include "classic/object_pool.h"
 #include "quillet/iso2709.h"
 #include "quillet/quillet.h"
 

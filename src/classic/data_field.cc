@@ -2,7 +2,7 @@
 #include <cstring>
 #include <memory>
 
-#include "memory/object_pool.h"
+#include "classic/object_pool.h"
 #include "quillet/iso2709.h"
 #include "quillet/quillet.h"
 

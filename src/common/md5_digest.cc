@@ -1,4 +1,4 @@
-#include "md5/md5_digest.h"
+#include "common/md5_digest.h"
 
 #include <md5.h>
 

@@ -1,5 +1,5 @@
-#ifndef QUILLET_FOUNDATIONS_ERRORS_H_
-#define QUILLET_FOUNDATIONS_ERRORS_H_
+#ifndef QUILLET_CLASSIC_ERRORS_H_
+#define QUILLET_CLASSIC_ERRORS_H_
 
 namespace quillet {
 
@@ -23,4 +23,4 @@ extern const char kMissingField001[];
 
 }  // namespace quillet
 
-#endif  // QUILLET_FOUNDATIONS_ERRORS_H_
+#endif  // QUILLET_CLASSIC_ERRORS_H_

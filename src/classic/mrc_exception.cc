@@ -1,4 +1,4 @@
-#include "foundations/errors.h"
+#include "classic/errors.h"
 #include "quillet/quillet.h"
 
 namespace quillet {

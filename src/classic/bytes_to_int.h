@@ -1,9 +1,9 @@
-#ifndef QUILLET_FOUNDATIONS_BYTES_TO_INT_H_
-#define QUILLET_FOUNDATIONS_BYTES_TO_INT_H_
+#ifndef QUILLET_CLASSIC_BYTES_TO_INT_H_
+#define QUILLET_CLASSIC_BYTES_TO_INT_H_
 
 #include <cstdint>
 
-#include "foundations/errors.h"
+#include "classic/errors.h"
 
 namespace quillet {
 
@@ -28,4 +28,4 @@ inline unsigned BytesToInt(const char* buffer, int offset, unsigned width) {
 
 }  // namespace quillet
 
-#endif  // QUILLET_FOUNDATIONS_BYTES_TO_INT_H_
+#endif  // QUILLET_CLASSIC_BYTES_TO_INT_H_

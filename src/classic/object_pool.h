@@ -1,5 +1,5 @@
-#ifndef QUILLET_MEMORY_OBJECT_POOL_H_
-#define QUILLET_MEMORY_OBJECT_POOL_H_
+#ifndef QUILLET_CLASSIC_OBJECT_POOL_H_
+#define QUILLET_CLASSIC_OBJECT_POOL_H_
 
 #include <cstddef>
 #include <vector>
@@ -39,4 +39,4 @@ void ReleaseThreadPools() noexcept;
 
 }  // namespace quillet
 
-#endif  // QUILLET_MEMORY_OBJECT_POOL_H_
+#endif  // QUILLET_CLASSIC_OBJECT_POOL_H_

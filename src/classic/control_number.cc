@@ -1,5 +1,5 @@
-#include "foundations/bytes_to_int.h"
-#include "foundations/errors.h"
+#include "classic/bytes_to_int.h"
+#include "classic/errors.h"
 #include "quillet/quillet.h"
 
 namespace quillet {

@@ -1,8 +1,8 @@
-#include "memory/object_pool.h"
+#include "classic/object_pool.h"
 
 #include <new>
 
-#include "memory/thread_free_list.h"
+#include "classic/thread_free_list.h"
 #include "quillet/quillet.h"
 
 namespace quillet {

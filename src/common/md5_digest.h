@@ -1,5 +1,5 @@
-#ifndef QUILLET_MD5_MD5_DIGEST_H_
-#define QUILLET_MD5_MD5_DIGEST_H_
+#ifndef QUILLET_COMMON_MD5_DIGEST_H_
+#define QUILLET_COMMON_MD5_DIGEST_H_
 
 #include <cstddef>
 
@@ -13,4 +13,4 @@ void Md5Digest(const void* data, std::size_t size, unsigned char digest[kMd5Dige
 
 }  // namespace quillet
 
-#endif  // QUILLET_MD5_MD5_DIGEST_H_
+#endif  // QUILLET_COMMON_MD5_DIGEST_H_

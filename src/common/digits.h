@@ -1,5 +1,5 @@
-#ifndef QUILLET_FOUNDATIONS_DIGITS_H_
-#define QUILLET_FOUNDATIONS_DIGITS_H_
+#ifndef QUILLET_COMMON_DIGITS_H_
+#define QUILLET_COMMON_DIGITS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -53,4 +53,4 @@ inline bool ReadFiveDigits(const char* p, std::size_t* value) {
 
 }  // namespace quillet
 
-#endif  // QUILLET_FOUNDATIONS_DIGITS_H_
+#endif  // QUILLET_COMMON_DIGITS_H_
