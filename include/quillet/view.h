@@ -333,7 +333,7 @@ class QUILLET_EXPORT FieldView {
   bool hasSubfield(char code) const;
 
  private:
-  friend struct RecordParser;
+  friend struct RecordViewAccess;
   FieldView(const char* tag, std::string_view data, unsigned indicator_count,
             unsigned code_length)
       : tag_(tag),
@@ -470,8 +470,7 @@ class QUILLET_EXPORT RecordView {
   Span<Problem> problems() const;
 
  private:
-  friend class Reader;
-  friend struct RecordParser;
+  friend struct RecordViewAccess;
 
   const char* data_ = nullptr;
   std::size_t size_ = 0;

@@ -3,56 +3,53 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "quillet/view.h"
 
 namespace quillet {
 
-// The value of a Problem whose declared length was not a number.
-constexpr std::uint64_t kNotANumber = ~std::uint64_t{0};
+// Takes one framed record apart: leader, directory, fields in directory
+// order, and the problems found in them. Directories that cannot address
+// their fields are repaired by cutting the data at field terminators.
+//
+// Made for one Run() over one record; holds pointers into the record's
+// bytes and references to the lists it fills, which must outlive it. One
+// thread at a time.
+class RecordParser {
+ public:
+  // Will parse the `size` bytes at `data`, which stand at `offset` in the
+  // input. Run() replaces nothing: `fields` must be empty; problems are
+  // appended.
+  RecordParser(const char* data, std::size_t size, std::uint64_t offset,
+               std::vector<FieldView>& fields, std::vector<Problem>& problems)
+      : p_(data), size_(size), offset_(offset), fields_(fields), problems_(problems) {}
 
-// Builds problems with the tag and entry left blank.
-Problem MakeProblem(Problem::Kind kind, std::uint64_t offset, std::uint64_t value = 0);
+  // Reads nothing outside [data, data + size).
+  void Run();
 
-// Takes one framed record apart into a RecordView: leader, directory,
-// fields in directory order, and the problems found. Shared by the reader
-// and RecordView::parse(), so both follow the same rules.
-struct RecordParser {
-  // Parses the `size` bytes at `data`, which stand at `offset` in the input,
-  // into `rec`. Fields are replaced; problems are appended to those already
-  // in `rec` (the reader's framing problems come first). Reads nothing
-  // outside [data, data + size).
-  static void Parse(const char* data, std::size_t size, std::uint64_t offset, RecordView& rec);
+ private:
+  const char* Entry(std::size_t i) const;
+  void Report(Problem::Kind kind, std::size_t at, std::int32_t entry, const char* tag,
+              std::uint64_t value = 0);
+  bool FindBase();
+  bool Decode(std::size_t i, std::size_t* start, std::size_t* length) const;
+  void Add(const char* tag, std::size_t from, std::size_t to);
+  bool ByDirectory();
+  std::size_t Segments() const;
+  void BySplitting();
+  void ByGoodEntries(bool add);
 
-  // Sets the record's bytes and offset only: no fields, and problems()
-  // lists the framing problems alone.
-  static void Frame(const char* data, std::size_t size, std::uint64_t offset, RecordView& rec) {
-    rec.data_ = data;
-    rec.size_ = size;
-    rec.offset_ = offset;
-    rec.fields_.clear();
-    rec.content_checked_ = true;
-  }
-
-  // Empties `rec` for the next record, keeping the room of its lists.
-  static void Reset(RecordView& rec) {
-    rec.data_ = nullptr;
-    rec.size_ = 0;
-    rec.offset_ = 0;
-    rec.fields_.clear();
-    rec.problems_.clear();
-    rec.content_checked_ = false;
-  }
-
-  // Adds the problems of the data fields' content to those of `rec`, once.
-  static void CheckContent(const RecordView& rec);
-
-  static void AddProblem(RecordView& rec, const Problem& p) { rec.problems_.push_back(p); }
-
-  static FieldView MakeField(const char* tag, std::string_view data, unsigned indicator_count,
-                             unsigned code_length) {
-    return FieldView(tag, data, indicator_count, code_length);
-  }
+  const char* const p_;
+  const std::size_t size_;
+  const std::uint64_t offset_;
+  std::vector<FieldView>& fields_;
+  std::vector<Problem>& problems_;
+  unsigned indicators_ = 2;
+  unsigned code_length_ = 2;
+  std::size_t data_end_ = 0;  // the record terminator, or the end
+  std::size_t base_ = 0;
+  std::size_t entries_ = 0;
 };
 
 }  // namespace quillet
