@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "charset/utf8.h"
+#include "common/word_scan.h"
 #include "quillet/iso2709.h"
 #include "quillet/marc8.h"
 #include "quillet/view.h"
@@ -29,13 +30,8 @@ TextShape Look(const RecordView& rec, Enough enough) {
     for (const char c : f.indicators()) shape.split = shape.split || (c & 0x80) != 0;
     for (std::size_t i = 0; i < data.size();) {
       if (data.size() - i >= 8) {  // eight ASCII bytes without an ESC at a time
-        std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-        const std::uint64_t esc = w ^ (kOnes * 0x1B);
-        if ((((esc - kOnes) & ~esc) | w) & (kOnes * 0x80)) {
-          // a byte to look at among these eight
-        } else {
+        const std::uint64_t w = word_scan::Load8(p + i);
+        if ((word_scan::EqualBits(w, 0x1B) | word_scan::HighBits(w)) == 0) {
           i += 8;
           continue;
         }

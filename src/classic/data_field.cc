@@ -1,8 +1,7 @@
-#include <cstdint>
-#include <cstring>
 #include <memory>
 
 #include "classic/object_pool.h"
+#include "common/find_separator.h"
 #include "quillet/iso2709.h"
 #include "quillet/quillet.h"
 
@@ -19,55 +18,6 @@ constexpr std::size_t kReservedSubfields = 10;
 // indicators, the opening delimiter and the first code, none of which the
 // parser reads.
 constexpr unsigned kFirstDataPosition = 4;
-
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#define QUILLET_SWAR_SCAN 1
-
-// Offset of the first separator byte (0x1E or 0x1F) among the eight bytes of
-// `word`, first byte lowest, or 8 when there is none. The two separators
-// differ only in their lowest bit, so one masked compare finds both.
-inline unsigned FirstSeparatorIn(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-  static_assert((iso2709::kSubfieldDelimiter & 0xFE) == kFieldTerminator,
-                "the separators differ only in their lowest bit");
-  constexpr std::uint64_t kTerminators = kOnes * static_cast<unsigned char>(kFieldTerminator);
-  const std::uint64_t x = (word & (kOnes * 0xFE)) ^ kTerminators;
-  const std::uint64_t hits = (x - kOnes) & ~x & kHighs;
-  // The lowest flagged byte is always a true zero byte of x.
-  return hits ? static_cast<unsigned>(__builtin_ctzll(hits) >> 3) : 8;
-}
-
-inline std::uint64_t Load8(const char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, 8);
-  return word;
-}
-#endif
-
-// The first subfield delimiter (0x1F) or field terminator (0x1E) in
-// [p, end), or `end`. Reads nothing outside [begin, end), where `begin` is
-// the start of the field: eight bytes are tested at a time, and the last
-// few by one more load that ends at `end` (the bytes it repeats from before
-// `p` are shifted out).
-const char* FindSeparator(const char* begin, const char* p, const char* end) {
-#ifdef QUILLET_SWAR_SCAN
-  while (end - p >= 8) {
-    const unsigned at = FirstSeparatorIn(Load8(p));
-    if (at < 8) return p + at;
-    p += 8;
-  }
-  if (p < end && end - begin >= 8) {
-    const unsigned skip = static_cast<unsigned>(p - (end - 8));
-    const unsigned at = FirstSeparatorIn(Load8(end - 8) >> (8 * skip));
-    return at < 8 ? p + at : end;
-  }
-#else
-  static_cast<void>(begin);
-#endif
-  while (p < end && (*p & 0xFE) != kFieldTerminator) ++p;
-  return p;
-}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/find_separator.h"
 #include "quillet/iso2709.h"
 #include "views/leader_digit.h"
 #include "views/problem.h"
@@ -13,28 +14,6 @@ using iso2709::kFieldTerminator;
 using iso2709::kIndicatorCountOffset;
 using iso2709::kLeaderLength;
 using iso2709::kSubfieldDelimiter;
-
-namespace {
-
-// The first subfield delimiter or field terminator in [p, end), or end.
-// The two differ only in their lowest bit, so one masked compare per byte
-// finds both; eight bytes are tested at a time where they can be.
-const char* FindSeparator(const char* p, const char* end) {
-  static_assert((kSubfieldDelimiter & 0xFE) == kFieldTerminator, "separators share 7 bits");
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kTerminators = kOnes * static_cast<unsigned char>(kFieldTerminator);
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    const std::uint64_t x = (word & (kOnes * 0xFE)) ^ kTerminators;
-    if (((x - kOnes) & ~x & (kOnes * 0x80)) != 0) break;  // a separator among these eight
-    p += 8;
-  }
-  while (p < end && (*p & 0xFE) != kFieldTerminator) ++p;
-  return p;
-}
-
-}  // namespace
 
 ContentCheck::ContentCheck(const char* record, std::size_t size, std::uint64_t offset,
                            std::vector<Problem>& problems)
@@ -62,7 +41,7 @@ void ContentCheck::Field(const FieldView& f) {
     Report(Problem::Kind::kNoSubfields, from, entry, tag, 0);
     return;
   }
-  while ((p = FindSeparator(p, end)) != end) {
+  while ((p = FindSeparator(from, p, end)) != end) {
     if (*p == kFieldTerminator) {
       Report(Problem::Kind::kTerminatorInField, p, entry, tag, 0);
       return;
