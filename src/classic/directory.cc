@@ -3,12 +3,19 @@
 #include "classic/bytes_to_int.h"
 #include "classic/errors.h"
 #include "classic/object_pool.h"
+#include "common/directory_entry.h"
 #include "quillet/iso2709.h"
 #include "quillet/quillet.h"
 
 namespace quillet {
 
-using namespace iso2709;
+using iso2709::kBaseAddressOffset;
+using iso2709::kBaseAddressWidth;
+using iso2709::kDirectoryEntryLength;
+using iso2709::kFieldTerminator;
+using iso2709::kLeaderLength;
+using iso2709::kMinDataFieldLength;
+using iso2709::kSubfieldDelimiter;
 
 // Parses the base address and the directory into the field map. Every
 // offset read from the record is checked against length_ before use: an
@@ -29,10 +36,11 @@ void Record::readFields() {
     // An unterminated directory can run into the end of the record; an
     // entry cut short there names no field that could be inside it.
     if (length - pos < kDirectoryEntryLength) ThrowError(kFieldOutOfBuffer);
-    const FieldTag tag(buf + pos);
-    const unsigned flen = BytesToInt(buf, static_cast<int>(pos + kTagWidth), kFieldLengthWidth);
-    const unsigned start = BytesToInt(buf, static_cast<int>(pos + kTagWidth + kFieldLengthWidth),
-                                      kStartPositionWidth);
+    DirectoryEntry entry;
+    if (!DirectoryEntry::Decode(buf + pos, &entry)) ThrowError(kBytesToIntError);
+    const FieldTag tag(entry.tag);
+    const unsigned flen = static_cast<unsigned>(entry.length);
+    const unsigned start = static_cast<unsigned>(entry.start);
     // Both are at most 5 digits, so neither sum can wrap.
     const unsigned at = start + base_;
     if (at + flen > length - 1) ThrowError(kFieldOutOfBuffer);

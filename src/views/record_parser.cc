@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/digits.h"
+#include "common/directory_entry.h"
 #include "quillet/iso2709.h"
 #include "views/leader_digit.h"
 #include "views/problem.h"
@@ -14,15 +15,12 @@ namespace quillet {
 using iso2709::kBaseAddressOffset;
 using iso2709::kBaseAddressWidth;
 using iso2709::kDirectoryEntryLength;
-using iso2709::kFieldLengthWidth;
 using iso2709::kFieldTerminator;
 using iso2709::kIndicatorCountOffset;
 using iso2709::kLeaderLength;
 using iso2709::kMaxRecordLength;
 using iso2709::kRecordTerminator;
-using iso2709::kStartPositionWidth;
 using iso2709::kSubfieldCodeLengthOffset;
-using iso2709::kTagWidth;
 
 // The tag of fields found past the last directory entry when the data is
 // split at field terminators.
@@ -90,14 +88,10 @@ bool RecordParser::FindBase() {
 
 // Decodes entry i; false when its numbers are not digits.
 bool RecordParser::Decode(std::size_t i, std::size_t* start, std::size_t* length) const {
-  const char* e = Entry(i);
-  std::size_t rel = 0;
-  static_assert(kFieldLengthWidth == 4 && kStartPositionWidth == 5, "entry widths");
-  if (!ReadFourDigits(e + kTagWidth, length) ||
-      !ReadFiveDigits(e + kTagWidth + kFieldLengthWidth, &rel)) {
-    return false;
-  }
-  *start = base_ + rel;
+  DirectoryEntry e;
+  if (!DirectoryEntry::Decode(Entry(i), &e)) return false;
+  *start = base_ + e.start;
+  *length = e.length;
   return true;
 }
 
