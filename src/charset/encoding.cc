@@ -72,7 +72,8 @@ const char* EncodingGuess::disagreement() const noexcept {
 
 EncodingGuess guessEncoding(const RecordView& rec) noexcept {
   const std::string_view leader = rec.leader();
-  const bool marked_utf8 = leader.size() > 9 && leader[9] == 'a';
+  const bool marked_utf8 = leader.size() > iso2709::kCharacterCodingOffset &&
+                           leader[iso2709::kCharacterCodingOffset] == iso2709::kUnicodeCoding;
   if (marked_utf8) {
     const TextShape shape =
         Look(rec, [](const TextShape& s) { return s.invalid && (s.escape || s.diacritic); });

@@ -9,7 +9,10 @@
 
 namespace quillet {
 
-using namespace iso2709;
+using iso2709::kMaxRecordLength;
+using iso2709::kMinRecordLength;
+using iso2709::kRecordLengthOffset;
+using iso2709::kRecordLengthWidth;
 
 namespace {
 
@@ -31,7 +34,7 @@ Record::Record()
 Record::Record(const char* data, unsigned size) : Record() {
   if (data == nullptr || size == 0) ThrowError(kInvalidInputParameters);
   if (size < kRecordLengthWidth) ThrowError(kBufferTooSmall);
-  const unsigned length = BytesToInt(data, 0, kRecordLengthWidth);
+  const unsigned length = BytesToInt(data, kRecordLengthOffset, kRecordLengthWidth);
   if (!ValidRecordLength(length)) ThrowError(kInvalidRecordLength);
   if (length > size) ThrowError(kLengthBeyondBuffer);
   // Exactly `length` bytes: nothing may ever be read beyond the record.
@@ -56,7 +59,7 @@ void Record::readRec(std::istream& in, Record& rec) {
   in.read(length_bytes, kRecordLengthWidth);
   if (in.eof()) return;  // the end of the input, also inside the length
   if (in.fail()) ThrowError(kUnableToReadLength);
-  const unsigned length = BytesToInt(length_bytes, 0, kRecordLengthWidth);
+  const unsigned length = BytesToInt(length_bytes, kRecordLengthOffset, kRecordLengthWidth);
   if (!ValidRecordLength(length)) ThrowError(kInvalidRecordLength);
   if (length > rec.capacity_) {
     // Drop the old buffer first: if the new one cannot be had, the record
