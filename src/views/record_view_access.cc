@@ -11,7 +11,7 @@ void RecordViewAccess::Parse(const char* data, std::size_t size, std::uint64_t o
   rec.size_ = size;
   rec.offset_ = offset;
   rec.fields_.clear();
-  RecordParser(data, size, offset, rec.fields_, rec.problems_).Run();
+  ParseRecord(data, size, offset, rec.fields_, rec.problems_);
 }
 
 void RecordViewAccess::CheckContent(const RecordView& rec) {
