@@ -22,7 +22,7 @@ struct TextShape {
 
 // Looks until `enough` says the answer cannot change.
 template <typename Enough>
-TextShape Look(const RecordView& rec, Enough enough) {
+TextShape LookAtText(const RecordView& rec, Enough enough) {
   TextShape shape;
   for (const FieldView& f : rec.fields()) {
     const std::string_view data = f.data();
@@ -76,11 +76,11 @@ EncodingGuess guessEncoding(const RecordView& rec) noexcept {
                            leader[iso2709::kCharacterCodingOffset] == iso2709::kUnicodeCoding;
   if (marked_utf8) {
     const TextShape shape =
-        Look(rec, [](const TextShape& s) { return s.invalid && (s.escape || s.diacritic); });
+        LookAtText(rec, [](const TextShape& s) { return s.invalid && (s.escape || s.diacritic); });
     if (shape.invalid && (shape.escape || shape.diacritic)) return {Encoding::kMarc8, true, false};
     return {Encoding::kUtf8, false, !shape.invalid && !shape.split};
   }
-  const TextShape shape = Look(rec, [](const TextShape& s) { return s.escape || s.invalid; });
+  const TextShape shape = LookAtText(rec, [](const TextShape& s) { return s.escape || s.invalid; });
   if (!shape.escape && !shape.invalid && shape.multibyte) {
     return {Encoding::kUtf8, true, !shape.split};
   }

@@ -51,31 +51,31 @@ using FieldNodes = ThreadFreeList<NodeTraits>;
 constexpr std::size_t kKeptListCapacity = 64;
 
 template <typename Blocks>
-void* Allocate() {
+void* AllocateFrom() {
   void* block;
   if (Blocks::Take(block)) return block;
   return ::operator new(Blocks::Traits::kSize);
 }
 
 template <typename Blocks>
-void Free(void* block) noexcept {
+void FreeTo(void* block) noexcept {
   if (!Blocks::Keep(block)) ::operator delete(block);
 }
 
 }  // namespace
 
 void* AllocateFieldBlock(std::size_t size) {
-  if (size <= kSubfieldBlock) return Allocate<SubfieldBlocks>();
-  if (size <= kFieldBlock) return Allocate<FieldBlocks>();
+  if (size <= kSubfieldBlock) return AllocateFrom<SubfieldBlocks>();
+  if (size <= kFieldBlock) return AllocateFrom<FieldBlocks>();
   return ::operator new(size);
 }
 
 void FreeFieldBlock(void* block, std::size_t size) noexcept {
   if (block == nullptr) return;
   if (size <= kSubfieldBlock) {
-    Free<SubfieldBlocks>(block);
+    FreeTo<SubfieldBlocks>(block);
   } else if (size <= kFieldBlock) {
-    Free<FieldBlocks>(block);
+    FreeTo<FieldBlocks>(block);
   } else {
     ::operator delete(block);
   }
