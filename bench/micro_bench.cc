@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "foundations/bytes_to_int.h"
-#include "md5/md5_digest.h"
+#include "classic/bytes_to_int.h"
+#include "common/md5_digest.h"
 #include "support/record_builder.h"
 
 namespace {

@@ -8,6 +8,7 @@ install(TARGETS quillet EXPORT QuilletTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+# The whole folder, detail/ included: the inline members of view.h use it.
 install(DIRECTORY include/quillet DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
 install(EXPORT QuilletTargets NAMESPACE quillet:: DESTINATION ${QUILLET_CMAKE_DIR}

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "memory/object_pool.h"
+#include "classic/object_pool.h"
 #include "support/expect_mrc.h"
 #include "support/record_builder.h"
 #include "support/record_walk.h"

@@ -1,6 +1,9 @@
-// The decimal reader behind every number of a record, linked from the
+// The decimal readers behind every number of a record, linked from the
 // library's objects.
-#include "foundations/bytes_to_int.h"
+#include <string>
+
+#include "classic/bytes_to_int.h"
+#include "common/directory_entry.h"
 #include "support/expect_mrc.h"
 
 namespace quillet {
@@ -29,6 +32,27 @@ TEST(DecimalReading, RejectsAnyNonDigit) {
     EXPECT_MRC_THROW(BytesToInt(input, 0, 5), "BytesToInt Error");
   }
   EXPECT_MRC_THROW(BytesToInt(std::string("12\0" "45", 5).data(), 0, 5), "BytesToInt Error");
+}
+
+// Both parsers decode entries here; the four digits of a length are read
+// at once, so bytes beside '0' and '9' must fail in every position.
+TEST(DirectoryEntries, DecodeTagLengthAndStartOrRejectNonDigits) {
+  DirectoryEntry e{};
+  ASSERT_TRUE(DirectoryEntry::Decode("245009912345", &e));
+  EXPECT_EQ(std::string("245"), std::string(e.tag, 3));
+  EXPECT_EQ(99u, e.length);
+  EXPECT_EQ(12345u, e.start);
+  ASSERT_TRUE(DirectoryEntry::Decode("abc999999999", &e));  // the tag is any three bytes
+  EXPECT_EQ(9999u, e.length);
+  EXPECT_EQ(99999u, e.start);
+  for (std::size_t at = 3; at < 12; ++at) {
+    for (const char bad : {'/', ':', ' ', '\xB0', '\0'}) {
+      std::string entry = "245000100000";
+      entry[at] = bad;
+      SCOPED_TRACE(entry);
+      EXPECT_FALSE(DirectoryEntry::Decode(entry.data(), &e));
+    }
+  }
 }
 
 }  // namespace

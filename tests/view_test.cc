@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <streambuf>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "support/expect_mrc.h"
@@ -96,6 +98,37 @@ TEST(Views, HonourTheLeadersIndicatorCountAndCodeLength) {
 // Damaged inputs and what the reader gives for each. Records of Rec() are
 // 62 bytes long: leader 24, directory 25 (001 at entry 0, 245 at entry 1),
 // data from 49: 001 at 49, 245 at 51.
+// operator* refers into the iterator itself, which only an input iterator
+// may do: a forward iterator's references must outlive its increments, and
+// algorithms that keep them (std::max_element and the like) would read a
+// later subfield.
+static_assert(std::is_same<std::iterator_traits<SubfieldIterator>::iterator_category,
+                           std::input_iterator_tag>::value,
+              "SubfieldIterator must not claim to be a forward iterator");
+
+TEST(Views, SubfieldIteratorCopiesWalkOnTheirOwn) {
+  const std::string bytes = BuildRecord({{"245", Bytes("10$aOne$bTwo$cThree")}});
+  const RecordView rec = RecordView::parse(bytes.data(), bytes.size());
+  const SubfieldRange range = rec.field("245")->subfields();
+  SubfieldIterator it = range.begin();
+  const SubfieldIterator copy = it;
+  const SubfieldIterator before = it++;
+  EXPECT_EQ('a', before->code());
+  EXPECT_EQ("One", before->value());
+  EXPECT_TRUE(before == copy);
+  EXPECT_EQ('b', it->code());
+  EXPECT_EQ('a', copy->code());
+  const SubfieldView kept = *it;  // a value copied out outlives the increment
+  ++it;
+  EXPECT_EQ("Two", kept.value());
+  EXPECT_EQ("Three", it->value());
+  EXPECT_TRUE(++it == range.end());
+  const std::vector<SubfieldView> all(range.begin(), range.end());
+  ASSERT_EQ(3u, all.size());
+  EXPECT_EQ("One", all[0].value());
+  EXPECT_EQ("Three", all[2].value());
+}
+
 TEST(Reader, RepairsAndReportsDamage) {
   const std::string a = Rec("1"), b = Rec("2");
   ASSERT_EQ(62u, a.size());

@@ -32,9 +32,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <iosfwd>
 #include <iterator>
 #include <memory>
@@ -42,6 +39,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quillet/detail/delimiter_mask.h"
 #include "quillet/export.h"
 
 namespace quillet {
@@ -109,55 +107,6 @@ struct QUILLET_EXPORT Problem {
   std::string describe() const;
 };
 
-namespace detail {
-
-/// Bit i set where p[i] is a subfield delimiter, for i < n <= 64. Subfields
-/// are found from these masks, so walking a field costs a few instructions
-/// per 16 bytes and per subfield, and no branch depends on where a value
-/// ends. The last bytes are tested by one load that ends at p + n and
-/// starts up to 15 bytes earlier.
-/// REQUIRES: the 15 bytes before p are readable. They are for every field a
-/// record view hands out: a field's data follows at least the record's
-/// 24-byte leader and its directory terminator.
-inline std::uint64_t DelimiterMask(const char* p, std::size_t n) noexcept {
-  std::uint64_t mask = 0;
-#if defined(__SSE2__)
-  const __m128i delimiter = _mm_set1_epi8(0x1F);
-  std::size_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const unsigned hits =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, delimiter)));
-    mask |= static_cast<std::uint64_t>(hits) << i;
-  }
-  if (i < n) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16));
-    const unsigned hits =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, delimiter)));
-    mask |= static_cast<std::uint64_t>(hits >> (16 - (n - i))) << i;
-  }
-#else
-  for (std::size_t i = 0; i < n; ++i) mask |= static_cast<std::uint64_t>(p[i] == '\x1F') << i;
-#endif
-  return mask;
-}
-
-/// The number of trailing zero bits of a non-zero mask.
-inline unsigned LowestBit(std::uint64_t mask) noexcept {
-#if defined(__GNUC__)
-  return static_cast<unsigned>(__builtin_ctzll(mask));
-#else
-  unsigned n = 0;
-  while ((mask & 1) == 0) {
-    mask >>= 1;
-    ++n;
-  }
-  return n;
-#endif
-}
-
-}  // namespace detail
-
 /// One subfield: its code and its value, which may be empty.
 ///
 /// A view into the record's bytes (see the file's lifetime rule); a plain
@@ -179,10 +128,12 @@ class QUILLET_EXPORT SubfieldView {
 };
 
 /// Walks the subfields of a data field in order; an input iterator whose
-/// values are SubfieldView.
+/// values are SubfieldView. operator* returns a reference to the
+/// iterator's own current value, so a reference does not outlive the next
+/// increment of that iterator; copy the SubfieldView to keep it.
 class QUILLET_EXPORT SubfieldIterator {
  public:
-  using iterator_category = std::forward_iterator_tag;  ///< Iterator trait.
+  using iterator_category = std::input_iterator_tag;  ///< Iterator trait.
   using value_type = SubfieldView;  ///< Iterator trait.
   using difference_type = std::ptrdiff_t;  ///< Iterator trait.
   using pointer = const SubfieldView*;  ///< Iterator trait.
@@ -333,7 +284,7 @@ class QUILLET_EXPORT FieldView {
   bool hasSubfield(char code) const;
 
  private:
-  friend struct RecordParser;
+  friend struct RecordViewAccess;
   FieldView(const char* tag, std::string_view data, unsigned indicator_count,
             unsigned code_length)
       : tag_(tag),
@@ -470,8 +421,7 @@ class QUILLET_EXPORT RecordView {
   Span<Problem> problems() const;
 
  private:
-  friend class Reader;
-  friend struct RecordParser;
+  friend struct RecordViewAccess;
 
   const char* data_ = nullptr;
   std::size_t size_ = 0;

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "charset/utf8.h"
+#include "common/word_scan.h"
 #include "quillet/iso2709.h"
 #include "quillet/marc8.h"
 #include "quillet/view.h"
@@ -21,7 +22,7 @@ struct TextShape {
 
 // Looks until `enough` says the answer cannot change.
 template <typename Enough>
-TextShape Look(const RecordView& rec, Enough enough) {
+TextShape LookAtText(const RecordView& rec, Enough enough) {
   TextShape shape;
   for (const FieldView& f : rec.fields()) {
     const std::string_view data = f.data();
@@ -29,13 +30,8 @@ TextShape Look(const RecordView& rec, Enough enough) {
     for (const char c : f.indicators()) shape.split = shape.split || (c & 0x80) != 0;
     for (std::size_t i = 0; i < data.size();) {
       if (data.size() - i >= 8) {  // eight ASCII bytes without an ESC at a time
-        std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-        const std::uint64_t esc = w ^ (kOnes * 0x1B);
-        if ((((esc - kOnes) & ~esc) | w) & (kOnes * 0x80)) {
-          // a byte to look at among these eight
-        } else {
+        const std::uint64_t w = word_scan::Load8(p + i);
+        if ((word_scan::EqualBits(w, 0x1B) | word_scan::HighBits(w)) == 0) {
           i += 8;
           continue;
         }
@@ -76,14 +72,15 @@ const char* EncodingGuess::disagreement() const noexcept {
 
 EncodingGuess guessEncoding(const RecordView& rec) noexcept {
   const std::string_view leader = rec.leader();
-  const bool marked_utf8 = leader.size() > 9 && leader[9] == 'a';
+  const bool marked_utf8 = leader.size() > iso2709::kCharacterCodingOffset &&
+                           leader[iso2709::kCharacterCodingOffset] == iso2709::kUnicodeCoding;
   if (marked_utf8) {
     const TextShape shape =
-        Look(rec, [](const TextShape& s) { return s.invalid && (s.escape || s.diacritic); });
+        LookAtText(rec, [](const TextShape& s) { return s.invalid && (s.escape || s.diacritic); });
     if (shape.invalid && (shape.escape || shape.diacritic)) return {Encoding::kMarc8, true, false};
     return {Encoding::kUtf8, false, !shape.invalid && !shape.split};
   }
-  const TextShape shape = Look(rec, [](const TextShape& s) { return s.escape || s.invalid; });
+  const TextShape shape = LookAtText(rec, [](const TextShape& s) { return s.escape || s.invalid; });
   if (!shape.escape && !shape.invalid && shape.multibyte) {
     return {Encoding::kUtf8, true, !shape.split};
   }

@@ -7,6 +7,7 @@
 #include <utf8proc.h>
 
 #include "charset/utf8.h"
+#include "common/word_scan.h"
 #include "quillet/marc8.h"
 
 namespace quillet {
@@ -117,11 +118,11 @@ void Marc8Decoder::decode(std::string_view text, std::string& out,
     if (g0_ == kBasicLatin && marks == std::string::npos) {
       std::size_t j = i;
       while (n - j >= 8) {  // eight at a time: no high bit, nothing below 0x20, no DEL
-        std::uint64_t w;
-        std::memcpy(&w, p + j, 8);
-        constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = kOnes * 0x80;
-        const std::uint64_t del = w ^ (kOnes * 0x7F);
-        if (((w | ((w - kOnes * 0x20) & ~w) | ((del - kOnes) & ~del)) & kHighs) != 0) break;
+        const std::uint64_t w = word_scan::Load8(p + j);
+        if ((word_scan::HighBits(w) | word_scan::BelowBits(w, 0x20) |
+             word_scan::EqualBits(w, 0x7F)) != 0) {
+          break;
+        }
         j += 8;
       }
       while (j < n && p[j] >= 0x20 && p[j] < 0x7F) ++j;
@@ -234,9 +235,7 @@ bool isUtf8(std::string_view text) noexcept {
   const unsigned char* const p = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size();) {
     if (text.size() - i >= 8) {  // eight ASCII bytes at a time
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if ((word & 0x8080808080808080ull) == 0) {
+      if (!word_scan::AnyHigh(word_scan::Load8(p + i))) {
         i += 8;
         continue;
       }

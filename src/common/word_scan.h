@@ -27,19 +27,28 @@ inline std::uint64_t Load8(const void* p) {
   return word;
 }
 
-// Whether some byte of `x` is below `n` (n <= 128).
-constexpr bool AnyBelow(std::uint64_t x, unsigned n) {
-  return ((x - kOnes * n) & ~x & kHighs) != 0;
+// The high bit of each byte of `x` that is below `n` (n <= 128), equals
+// `c`, or has its own high bit set. Bits above the lowest flagged byte may
+// be false hits; the lowest is always true, and a mask is zero exactly when
+// no byte is of the kind. Masks of several kinds may be or-ed and tested
+// once.
+constexpr std::uint64_t BelowBits(std::uint64_t x, unsigned n) {
+  return (x - kOnes * n) & ~x & kHighs;
 }
+constexpr std::uint64_t EqualBits(std::uint64_t x, unsigned char c) {
+  const std::uint64_t y = x ^ (kOnes * c);
+  return (y - kOnes) & ~y & kHighs;
+}
+constexpr std::uint64_t HighBits(std::uint64_t x) { return x & kHighs; }
+
+// Whether some byte of `x` is below `n` (n <= 128).
+constexpr bool AnyBelow(std::uint64_t x, unsigned n) { return BelowBits(x, n) != 0; }
 
 // Whether some byte of `x` equals `c`.
-constexpr bool AnyEqual(std::uint64_t x, unsigned char c) {
-  const std::uint64_t y = x ^ (kOnes * c);
-  return ((y - kOnes) & ~y & kHighs) != 0;
-}
+constexpr bool AnyEqual(std::uint64_t x, unsigned char c) { return EqualBits(x, c) != 0; }
 
 // Whether some byte of `x` has its high bit set (is not ASCII).
-constexpr bool AnyHigh(std::uint64_t x) { return (x & kHighs) != 0; }
+constexpr bool AnyHigh(std::uint64_t x) { return HighBits(x) != 0; }
 
 // The high bit of each byte of `x` that equals `c` or `c ^ 1`, for `c`
 // even: one masked compare finds the field terminator (0x1E) and the

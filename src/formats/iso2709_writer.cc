@@ -39,7 +39,7 @@ bool TextAsRead(const RecordView& rec, const RecordText& text) {
   const std::string_view leader = rec.leader();
   const EncodingGuess& guess = text.guess();
   return leader.size() > iso2709::kCharacterCodingOffset &&
-         leader[iso2709::kCharacterCodingOffset] == 'a' && guess.encoding == Encoding::kUtf8 &&
+         leader[iso2709::kCharacterCodingOffset] == iso2709::kUnicodeCoding && guess.encoding == Encoding::kUtf8 &&
          (guess.well_formed || isUtf8(rec.bytes()));
 }
 

@@ -134,11 +134,11 @@ std::string_view RecordText::plain(std::string_view raw) {
 std::string_view RecordText::leader() {
   const std::string_view leader = record_ == nullptr ? std::string_view() : record_->leader();
   if (!toUtf8() || leader.size() <= iso2709::kCharacterCodingOffset ||
-      leader[iso2709::kCharacterCodingOffset] == 'a') {
+      leader[iso2709::kCharacterCodingOffset] == iso2709::kUnicodeCoding) {
     return leader;
   }
   leader_.assign(leader.data(), leader.size());
-  leader_[iso2709::kCharacterCodingOffset] = 'a';
+  leader_[iso2709::kCharacterCodingOffset] = iso2709::kUnicodeCoding;
   return leader_;
 }
 

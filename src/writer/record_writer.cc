@@ -5,7 +5,22 @@
 
 namespace quillet {
 
-using namespace iso2709;
+using iso2709::kBaseAddressOffset;
+using iso2709::kBaseAddressWidth;
+using iso2709::kDirectoryEntryLength;
+using iso2709::kEntryMapOffset;
+using iso2709::kEntryMapWidth;
+using iso2709::kFieldLengthWidth;
+using iso2709::kFieldTerminator;
+using iso2709::kIndicatorCountOffset;
+using iso2709::kLeaderLength;
+using iso2709::kMaxRecordLength;
+using iso2709::kRecordLengthOffset;
+using iso2709::kRecordLengthWidth;
+using iso2709::kRecordTerminator;
+using iso2709::kStartPositionWidth;
+using iso2709::kSubfieldDelimiter;
+using iso2709::kTagWidth;
 
 namespace {
 
@@ -20,7 +35,7 @@ constexpr std::size_t kMaxFieldLength = 9999;  // four digits, terminator includ
 
 RecordWriter::RecordWriter() : leader_(kLeaderLength, ' ') {
   leader_.replace(kIndicatorCountOffset, 2, "22");
-  leader_.replace(kLeaderLength - 4, 4, "4500");
+  leader_.replace(kEntryMapOffset, kEntryMapWidth, "4500");
 }
 
 void RecordWriter::setLeader(std::string_view leader) {
@@ -72,7 +87,7 @@ void RecordWriter::appendTo(std::string& out) const {
   out.resize(start + base);
   char* p = &out[start];
   leader_.copy(p, kLeaderLength);
-  PutDigits(length, kRecordLengthWidth, p);
+  PutDigits(length, kRecordLengthWidth, p + kRecordLengthOffset);
   PutDigits(base, kBaseAddressWidth, p + kBaseAddressOffset);
   std::size_t from = 0;
   for (std::size_t i = 0; i < fields; ++i) {

@@ -1,0 +1,67 @@
+#include "views/problem.h"
+
+#include <cstring>
+#include <string>
+
+namespace quillet {
+
+Problem MakeProblem(Problem::Kind kind, std::uint64_t offset, std::uint64_t value) {
+  Problem p;
+  p.kind = kind;
+  p.offset = offset;
+  p.entry = -1;
+  std::memcpy(p.tag, "   ", 3);
+  p.value = value;
+  return p;
+}
+
+const char* Problem::message() const noexcept {
+  switch (kind) {
+    case Kind::kJunkSkipped: return "junk skipped";
+    case Kind::kLengthRepaired: return "record length repaired";
+    case Kind::kLongRecord: return "record longer than 99999 bytes";
+    case Kind::kMissingRecordTerminator: return "record terminator missing";
+    case Kind::kTruncated: return "input ends inside the record";
+    case Kind::kBadLength: return "record length unusable";
+    case Kind::kBadBaseAddress: return "base address repaired";
+    case Kind::kDirectorySplit: return "directory does not address the fields; split at field terminators";
+    case Kind::kBadDirectoryEntry: return "bad directory entry";
+    case Kind::kFieldOutOfRecord: return "field reaches past the record";
+    case Kind::kMissingFieldTerminator: return "field terminator missing";
+    case Kind::kShortDataField: return "data field shorter than its indicators";
+    case Kind::kNoSubfields: return "data field without subfield delimiter";
+    case Kind::kSubfieldWithoutCode: return "subfield delimiter without a code";
+    case Kind::kTerminatorInField: return "field terminator inside a data field";
+    case Kind::kReadError: return "read error";
+  }
+  return "unknown problem";
+}
+
+std::string Problem::describe() const {
+  std::string text = message();
+  std::string detail;
+  switch (kind) {
+    case Kind::kJunkSkipped:
+      detail = std::to_string(value) + (value == 1 ? " byte" : " bytes");
+      break;
+    case Kind::kLengthRepaired:
+    case Kind::kLongRecord:
+    case Kind::kBadLength:
+      detail = value == kNotANumber ? "declared length not a number"
+                                    : "declared " + std::to_string(value);
+      break;
+    case Kind::kReadError:
+      break;
+    default:
+      if (entry >= 0) detail = "entry " + std::to_string(entry);
+      break;
+  }
+  if (tag[0] != ' ' || tag[1] != ' ' || tag[2] != ' ') {
+    if (!detail.empty()) detail += ", ";
+    detail += "tag " + std::string(tag, 3);
+  }
+  if (!detail.empty()) text += " (" + detail + ")";
+  return text;
+}
+
+}  // namespace quillet
