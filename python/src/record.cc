@@ -119,7 +119,8 @@ std::vector<PyProblem> Problems(const RecordData& d) {
   }
   if (!d.text.toUtf8()) return out;
   if (const char* disagreement = d.guess.disagreement()) {
-    out.push_back({"leader_disagrees", d.offset + 9, disagreement, disagreement});
+    out.push_back({"leader_disagrees", d.offset + quillet::iso2709::kCharacterCodingOffset,
+                   disagreement, disagreement});
   }
   FieldText text(d);
   text.text().decodeAll();
