@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/corpus.h"
 #include "support/expect_mrc.h"
 #include "quillet/marc8.h"
 #include "support/agreement.h"
@@ -33,16 +34,7 @@ std::size_t Walk(Record& rec) {
   return quillet_test::WalkRecord(rec).subfields;
 }
 
-std::vector<fs::path> CorpusFiles() {
-  std::vector<fs::path> files;
-  const fs::path dir(QUILLET_CORPUS_DIR);
-  if (!fs::is_directory(dir)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    const std::string ext = entry.path().extension().string();
-    if (entry.is_regular_file() && ext != ".md" && ext != ".tsv") files.push_back(entry.path());
-  }
-  return files;
-}
+std::vector<fs::path> CorpusFiles() { return quillet_test::CorpusFiles(QUILLET_CORPUS_DIR); }
 
 TEST(Corpus, OnlyMrcExceptionEscapes) {
   const std::vector<fs::path> files = CorpusFiles();

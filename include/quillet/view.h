@@ -62,6 +62,27 @@ QUILLET_EXPORT bool isTagPattern(std::string_view pattern) noexcept;
 /// (=LDR), JSON and gzip data.
 QUILLET_EXPORT std::string nonIso2709Reason(std::string_view head);
 
+/// The formats records are read from.
+enum class InputFormat : std::uint8_t {
+  kAuto,      ///< told from the input's first bytes by detectFormat()
+  kIso2709,   ///< the exchange format (binary MARC)
+  kMarcXml,   ///< MARCXML: a collection of records, or one record
+  kJson,      ///< MARC-in-JSON: one object, an array of them, or JSON lines
+  kMnemonic,  ///< mnemonic text: =LDR, =245  10$a...
+};
+
+/// The format of input that starts with `head` (its first bytes; a few
+/// hundred are plenty, and the uncompressed ones for gzip data): ISO 2709
+/// when it starts with a record length's digits, MARCXML with `<`, JSON with
+/// `{` or `[`, mnemonic text with `=LDR`, after a byte order mark and white
+/// space. InputFormat::kAuto when it is none of them; empty input is ISO
+/// 2709 (a file of no records).
+QUILLET_EXPORT InputFormat detectFormat(std::string_view head) noexcept;
+
+/// The name of `format` for the user: "ISO 2709", "MARCXML", "MARC-in-JSON",
+/// "mnemonic text"; "auto" for kAuto.
+QUILLET_EXPORT const char* inputFormatName(InputFormat format) noexcept;
+
 /// One repair or damage the reader found, on the record it concerns.
 ///
 /// A plain value: copy it freely. Offsets are counted in the input's bytes
@@ -85,6 +106,11 @@ struct QUILLET_EXPORT Problem {
     kSubfieldWithoutCode,      ///< a delimiter followed by another or by the field's end
     kTerminatorInField,        ///< a field terminator inside a data field's content
     kReadError,                ///< the input could not be read on; reading stops
+    // Records read from text formats (MARCXML, MARC-in-JSON, mnemonic text):
+    kMalformed,                ///< text the format's syntax does not allow; `detail` says what
+    kUnknownContent,           ///< an element, key or line the format does not define; skipped
+    kBadField,                 ///< a field that cannot be taken as it stands; `detail` says how it was read
+    kUnbuildable,              ///< a record that cannot be written as ISO 2709; skipped
   };
 
   /// What was found.
@@ -98,12 +124,20 @@ struct QUILLET_EXPORT Problem {
   /// A number that goes with the kind: the bytes skipped, the declared
   /// record length, the field's length; 0 when none.
   std::uint64_t value;
+  /// For text formats, the line and column (from 1; columns count bytes)
+  /// of the damage; 0 for ISO 2709 input.
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  /// Words that go with the kind (what a parser found, the element
+  /// skipped), valid UTF-8; empty for most kinds.
+  std::string detail;
 
   /// The fixed English message of the kind, e.g. "record length repaired".
   const char* message() const noexcept;
   /// The message with its particulars: "junk skipped (12 bytes)",
   /// "record length repaired (declared 99999, actual 123456)",
-  /// "bad directory entry (entry 3, tag 245)".
+  /// "bad directory entry (entry 3, tag 245)", "malformed input
+  /// (line 3, column 7: mismatched end tag)".
   std::string describe() const;
 };
 
@@ -458,6 +492,12 @@ class QUILLET_EXPORT Reader {
     /// has its bytes, offset and framing problems but no fields, to be
     /// parsed later, perhaps on another thread, by RecordView::parse().
     bool fields = true;
+    /// The input's format. Records of text formats are built as ISO 2709
+    /// bytes, which the views read like any other; their offset is where
+    /// their text starts, and problems found in the text carry its line and
+    /// column. With kAuto the format is told from the first bytes (ISO 2709
+    /// when they say nothing).
+    InputFormat format = InputFormat::kIso2709;
   };
 
   /// Reads the file at `path` in chunks, with bounded memory: regular files,
@@ -497,6 +537,9 @@ class QUILLET_EXPORT Reader {
   std::string_view head(std::size_t n);
   /// The number of input bytes framed so far.
   std::uint64_t position() const;
+  /// The format being read: the one asked for, or the one detected (which
+  /// may look at the input first).
+  InputFormat format();
 
  private:
   class Impl;

@@ -59,6 +59,10 @@ const char* KindName(Problem::Kind kind) {
     case Problem::Kind::kSubfieldWithoutCode: return "subfield_without_code";
     case Problem::Kind::kTerminatorInField: return "terminator_in_field";
     case Problem::Kind::kReadError: return "read_error";
+    case Problem::Kind::kMalformed: return "malformed";
+    case Problem::Kind::kUnknownContent: return "unknown_content";
+    case Problem::Kind::kBadField: return "bad_field";
+    case Problem::Kind::kUnbuildable: return "unbuildable";
   }
   return "unknown";
 }

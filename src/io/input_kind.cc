@@ -5,18 +5,56 @@
 
 namespace quillet {
 
+namespace {
+
+// `head` without a byte order mark and the white space text formats may
+// start with.
+std::string_view SkipTextStart(std::string_view head) {
+  if (head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
+  while (!head.empty() && (head[0] == ' ' || head[0] == '\t' || head[0] == '\r' || head[0] == '\n')) {
+    head.remove_prefix(1);
+  }
+  return head;
+}
+
+}  // namespace
+
+InputFormat detectFormat(std::string_view head) noexcept {
+  if (head.empty()) return InputFormat::kIso2709;
+  // Records start with the five digits of their length; real files also
+  // have blanks or junk before the first one, which the framer skips.
+  if (head[0] >= '0' && head[0] <= '9') return InputFormat::kIso2709;
+  const std::string_view text = SkipTextStart(head);
+  if (text.empty()) return InputFormat::kAuto;
+  switch (text[0]) {
+    case '<': return InputFormat::kMarcXml;
+    case '{':
+    case '[': return InputFormat::kJson;
+    default: break;
+  }
+  if (text.substr(0, 4) == "=LDR") return InputFormat::kMnemonic;
+  return InputFormat::kAuto;
+}
+
+const char* inputFormatName(InputFormat format) noexcept {
+  switch (format) {
+    case InputFormat::kAuto: return "auto";
+    case InputFormat::kIso2709: return "ISO 2709";
+    case InputFormat::kMarcXml: return "MARCXML";
+    case InputFormat::kJson: return "MARC-in-JSON";
+    case InputFormat::kMnemonic: return "mnemonic text";
+  }
+  return "auto";
+}
+
 // What input that is not records looks like, from its first bytes; the
 // words go to the user as they are.
 std::string nonIso2709Reason(std::string_view head) {
-  // A byte order mark and white space may come before text formats.
-  if (head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
   if (GzipSource::Recognises(head.data(), head.size())) {
     return "this looks like gzip-compressed data, not ISO 2709 (binary MARC) records; "
            "decompress it first";
   }
-  while (!head.empty() && (head[0] == ' ' || head[0] == '\t' || head[0] == '\r' || head[0] == '\n')) {
-    head.remove_prefix(1);
-  }
+  head = SkipTextStart(head);
   auto starts = [&](std::string_view prefix) { return head.substr(0, prefix.size()) == prefix; };
   const char* kind = nullptr;
   std::string_view prefix;

@@ -73,6 +73,16 @@ std::string_view RecordFramer::Head(std::size_t n) {
   return std::string_view(At(position_), static_cast<std::size_t>(end - position_));
 }
 
+std::unique_ptr<ChunkSource> RecordFramer::TakeInput() {
+  Fill(position_ + 1, position_);  // tells gzip data from the rest
+  const char* from = At(position_);
+  const std::size_t size = static_cast<std::size_t>(WindowEnd() - position_);
+  end_of_input_ = true;
+  if (!source_) return std::unique_ptr<ChunkSource>(new MemorySource(from, size));
+  return std::unique_ptr<ChunkSource>(
+      new PrefixedSource(std::string(from, size), std::move(source_)));
+}
+
 void RecordFramer::ReadMore(std::uint64_t keep, std::size_t wanted) {
   if (!source_) {
     end_of_input_ = true;

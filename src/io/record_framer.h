@@ -10,6 +10,7 @@
 
 #include "io/chunk_source.h"
 #include "io/fd_source.h"
+#include "io/record_stream.h"
 #include "quillet/view.h"
 
 #ifndef QUILLET_POSIX_FILES
@@ -31,7 +32,7 @@ namespace quillet {
 // Owns its source and buffer; memory given to SetMemory() stays the
 // caller's. Records it frames point into the window until the next Next().
 // One thread at a time.
-class RecordFramer {
+class RecordFramer : public RecordStream {
  public:
   using Options = Reader::Options;
 
@@ -43,13 +44,18 @@ class RecordFramer {
   // Throws std::system_error when the file cannot be opened.
   void Open(const std::string& path);
 
-  bool Next(RecordView& rec);
-  Span<Problem> Problems() const {
+  bool Next(RecordView& rec) override;
+  Span<Problem> Problems() const override {
     return Span<Problem>(problems_.data(), problems_.data() + problems_.size());
   }
-  std::uint64_t Position() const { return position_; }
-  const std::string& ReadError() const { return read_error_; }
-  std::string_view Head(std::size_t n);
+  std::uint64_t Position() const override { return position_; }
+  const std::string& ReadError() const override { return read_error_; }
+  std::string_view Head(std::size_t n) override;
+
+  // The input from the current position on, gzip data already read
+  // through, for a reader of another format; the framer reads nothing
+  // more. Memory given to SetMemory() stays the caller's.
+  std::unique_ptr<ChunkSource> TakeInput();
 
  private:
   // No position: the terminator was not found.

@@ -33,34 +33,50 @@ const char* Problem::message() const noexcept {
     case Kind::kSubfieldWithoutCode: return "subfield delimiter without a code";
     case Kind::kTerminatorInField: return "field terminator inside a data field";
     case Kind::kReadError: return "read error";
+    case Kind::kMalformed: return "malformed input";
+    case Kind::kUnknownContent: return "content the format does not define skipped";
+    case Kind::kBadField: return "field repaired";
+    case Kind::kUnbuildable: return "record cannot be written as ISO 2709; skipped";
   }
   return "unknown problem";
 }
 
 std::string Problem::describe() const {
   std::string text = message();
-  std::string detail;
+  std::string particulars;
   switch (kind) {
     case Kind::kJunkSkipped:
-      detail = std::to_string(value) + (value == 1 ? " byte" : " bytes");
+      particulars = std::to_string(value) + (value == 1 ? " byte" : " bytes");
       break;
     case Kind::kLengthRepaired:
     case Kind::kLongRecord:
     case Kind::kBadLength:
-      detail = value == kNotANumber ? "declared length not a number"
+      particulars = value == kNotANumber ? "declared length not a number"
                                     : "declared " + std::to_string(value);
       break;
     case Kind::kReadError:
+    case Kind::kMalformed:
+    case Kind::kUnknownContent:
+    case Kind::kBadField:
+    case Kind::kUnbuildable:
       break;
     default:
-      if (entry >= 0) detail = "entry " + std::to_string(entry);
+      if (entry >= 0) particulars = "entry " + std::to_string(entry);
       break;
   }
   if (tag[0] != ' ' || tag[1] != ' ' || tag[2] != ' ') {
-    if (!detail.empty()) detail += ", ";
-    detail += "tag " + std::string(tag, 3);
+    if (!particulars.empty()) particulars += ", ";
+    particulars += "tag " + std::string(tag, 3);
   }
-  if (!detail.empty()) text += " (" + detail + ")";
+  if (line != 0) {
+    if (!particulars.empty()) particulars += ", ";
+    particulars += "line " + std::to_string(line) + ", column " + std::to_string(column);
+  }
+  if (!detail.empty()) {
+    if (!particulars.empty()) particulars += ": ";
+    particulars += detail;
+  }
+  if (!particulars.empty()) text += " (" + particulars + ")";
   return text;
 }
 
