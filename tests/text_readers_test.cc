@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support/corpus.h"
 #include "support/record_builder.h"
+#include "support/text_formats.h"
 
 namespace quillet {
 namespace {
@@ -18,73 +18,9 @@ namespace {
 using quillet_test::BuildRecord;
 using quillet_test::Bytes;
 using quillet_test::DataContent;
-
-// The records of `text` read as `format`, each as its bytes, and every
-// problem described ("record N: ..." or "none: ...").
-struct Read {
-  std::vector<std::string> records;
-  std::vector<std::string> problems;
-};
-
-Read ReadAll(const std::string& text, InputFormat format, std::size_t chunk = 1 << 16) {
-  const quillet_test::ExactBuffer exact(text);
-  Reader::Options options;
-  options.format = format;
-  options.chunk_size = chunk;
-  Reader reader(exact.data(), exact.size(), options);
-  Read out;
-  RecordView rec;
-  while (reader.next(rec)) {
-    out.records.emplace_back(rec.bytes());
-    for (const Problem& p : rec.problems()) {
-      out.problems.push_back("record " + std::to_string(out.records.size()) + ": " + p.describe());
-    }
-  }
-  for (const Problem& p : reader.problems()) out.problems.push_back("none: " + p.describe());
-  return out;
-}
-
-// The record as the writer builds it from its fields: the same bytes for a
-// record whose fields' data stand in directory order.
-std::string Rebuilt(const std::string& bytes) {
-  const RecordView rec = RecordView::parse(bytes.data(), bytes.size());
-  RecordWriter writer;
-  writer.setLeader(rec.leader());
-  for (const FieldView& f : rec.fields()) writer.addField(f.tag(), f.data());
-  return writer.build();
-}
-
-// Whether the leader, every tag, indicator and subfield code of the record
-// is ASCII: others cannot be written as UTF-8 text one byte each.
-bool PlainCodes(const RecordView& rec) {
-  for (const char c : rec.leader()) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  for (const FieldView& f : rec.fields()) {
-    for (const char c : f.tag()) {
-      if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    for (const char c : f.indicators()) {
-      if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    for (const SubfieldView& s : f.subfields()) {
-      if (static_cast<unsigned char>(s.code()) >= 0x80) return false;
-    }
-  }
-  return true;
-}
-
-// `records` written in `format` through a RecordText of `charset`.
-std::string WriteAll(const std::vector<std::string>& records, Format format, Charset charset) {
-  OutputBuffer out;
-  RecordText text({charset});
-  for (const std::string& bytes : records) {
-    const RecordView rec = RecordView::parse(bytes.data(), bytes.size());
-    text.start(rec);
-    writeRecord(format, rec, text, out);
-  }
-  return std::string(out.view());
-}
+using quillet_test::Read;
+using quillet_test::ReadAll;
+using quillet_test::WriteAll;
 
 // Records whose every awkward byte the text formats must escape and restore.
 std::vector<std::string> AwkwardRecords() {
@@ -159,43 +95,12 @@ TEST(MnemonicReader, ReportsDamageWithItsLineAndReadsOn) {
   EXPECT_EQ(' ', second.leader()[5]);  // U+FFFD; the length before it is computed
 }
 
-TEST(TextReaders, ReadEveryWellFormedRealRecordBackAsItWasWritten) {
+TEST(MnemonicReader, ReadsEveryWellFormedRealRecordBackAsItWasWritten) {
   std::size_t compared = 0;
-  for (const auto& path : quillet_test::CorpusFiles(QUILLET_CORPUS_DIR)) {
-    const std::string bytes = quillet_test::ReadFile(path);
-    Reader reader(bytes.data(), bytes.size());
-    std::vector<std::string> clean;
-    RecordView rec;
-    std::vector<std::string> rebuilt;
-    while (reader.next(rec)) {
-      if (!rec.problems().empty() || !PlainCodes(rec)) continue;
-      clean.emplace_back(rec.bytes());
-      rebuilt.push_back(Rebuilt(clean.back()));
-    }
-    if (clean.empty()) continue;
-    // As read (raw), every record is the same fields again.
-    const Read raw = ReadAll(WriteAll(clean, Format::kMnemonic, Charset::kRaw), InputFormat::kMnemonic);
-    EXPECT_EQ(rebuilt, raw.records) << path;
-    // Decoded to UTF-8, it is the record the ISO 2709 writer converts.
-    const Read decoded =
-        ReadAll(WriteAll(clean, Format::kMnemonic, Charset::kAuto), InputFormat::kMnemonic);
-    const Read converted =
-        ReadAll(WriteAll(clean, Format::kIso2709, Charset::kAuto), InputFormat::kIso2709);
-    std::vector<std::string> want;
-    for (const std::string& r : converted.records) want.push_back(Rebuilt(r));
-    EXPECT_EQ(want.size(), decoded.records.size()) << path;
-    for (std::size_t i = 0; i < want.size() && i < decoded.records.size(); ++i) {
-      if (want[i] == decoded.records[i]) continue;
-      std::size_t at = 0;
-      while (want[i][at] == decoded.records[i][at]) ++at;
-      ADD_FAILURE() << path << " record " << i << " byte " << at << ": "
-                    << want[i].substr(at > 20 ? at - 20 : 0, 40) << " / "
-                    << decoded.records[i].substr(at > 20 ? at - 20 : 0, 40);
-      break;
-    }
-    compared += clean.size();
-  }
+  const std::vector<std::string> differ = quillet_test::RoundTripCorpus(
+      QUILLET_CORPUS_DIR, Format::kMnemonic, InputFormat::kMnemonic, &compared);
   if (compared == 0) GTEST_SKIP() << "no record corpus at " << QUILLET_CORPUS_DIR;
+  EXPECT_TRUE(differ.empty()) << differ.size() << " differ; the first: " << differ[0];
 }
 
 TEST(InputFormats, AreToldFromTheFirstBytes) {
