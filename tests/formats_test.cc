@@ -216,6 +216,31 @@ TEST(Formats, Iso2709IsCopiedWhenNothingChangesAndWrittenAnewOtherwise) {
   EXPECT_EQ('a', back.leader()[9]);
   EXPECT_EQ("Cafe\xCC\x81", back.fields()[1].subfield('a'));
 
+  // As MARC-8: leader/09 blank, text encoded, what MARC-8 lacks as a
+  // reference; a MARC-8 record asked for as MARC-8 is copied.
+  {
+    const std::string cjk = BuildRecord({{"245", DataContent("10", {{'a', "Caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80"}})}});
+    const RecordView rec = RecordView::parse(cjk.data(), cjk.size());
+    RecordText text;
+    text.start(rec);
+    OutputBuffer out;
+    EXPECT_EQ(1u, writeIso2709(rec, text, out, TagFilter(), OutputCharset::kMarc8));
+    const RecordView back = RecordView::parse(out.view().data(), out.size());
+    EXPECT_EQ(' ', back.leader()[9]);
+    EXPECT_EQ(std::string_view("Caf\xE2" "e \xC8&#x1F600;"), back.fields()[0].subfield('a'));
+    RecordText again;
+    again.start(back);
+    EXPECT_EQ(Encoding::kMarc8, again.guess().encoding);
+  }
+  EXPECT_EQ(marc8, [&] {
+    const RecordView rec = RecordView::parse(marc8.data(), marc8.size());
+    RecordText text;
+    text.start(rec);
+    OutputBuffer out;
+    writeIso2709(rec, text, out, TagFilter(), OutputCharset::kMarc8);
+    return std::string(out.view());
+  }());
+
   // Only the fields a filter selects.
   const RecordView rec = RecordView::parse(utf8.data(), utf8.size());
   RecordText text;

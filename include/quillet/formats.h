@@ -146,20 +146,31 @@ QUILLET_EXPORT void writeJson(const RecordView& rec, RecordText& text, OutputBuf
 QUILLET_EXPORT std::size_t writeMarcXml(const RecordView& rec, RecordText& text,
                                         OutputBuffer& out, const TagFilter& filter = TagFilter());
 
+/// The character set writeIso2709() writes text in.
+enum class OutputCharset : std::uint8_t {
+  kText,   ///< as the RecordText gives it: UTF-8 (leader/09 `a`), or the bytes as read when raw
+  kMarc8,  ///< MARC-8 (leader/09 blank); characters it lacks as references `&#xXXXX;`
+};
+
 /// ISO 2709: the record's bytes as read when they need no change (not
-/// repaired, every field written, the text kept in its encoding); otherwise
-/// the record written anew, with its text as `text` gives it and leader/09
-/// `a` when that is UTF-8.
+/// repaired, every field written, the text already in the character set
+/// asked for); otherwise the record written anew, with its text as `text`
+/// gives it, encoded as `charset` says, and leader/09 saying which. Raw text
+/// (Charset::kRaw) is written as read whatever `charset` says. Returns how
+/// many characters MARC-8 lacks were written as references.
 /// @throws std::length_error when a field or the record is too long for the
 /// format's lengths (nothing is appended then).
-QUILLET_EXPORT void writeIso2709(const RecordView& rec, RecordText& text, OutputBuffer& out,
-                                 const TagFilter& filter = TagFilter());
+QUILLET_EXPORT std::size_t writeIso2709(const RecordView& rec, RecordText& text,
+                                        OutputBuffer& out, const TagFilter& filter = TagFilter(),
+                                        OutputCharset charset = OutputCharset::kText);
 
-/// The writer of `format`. Returns the characters MARCXML replaced (0 for
-/// the other formats).
+/// The writer of `format` (`charset` for ISO 2709 only). Returns the
+/// characters MARCXML replaced or MARC-8 wrote as references (0 for the
+/// other formats).
 /// @throws std::length_error as writeIso2709().
 QUILLET_EXPORT std::size_t writeRecord(Format format, const RecordView& rec, RecordText& text,
-                                       OutputBuffer& out, const TagFilter& filter = TagFilter());
+                                       OutputBuffer& out, const TagFilter& filter = TagFilter(),
+                                       OutputCharset charset = OutputCharset::kText);
 
 /// Appends `bytes` escaped as line text writes them: each byte below 0x20
 /// and 0x7F as {0xHH}, '{' as {lcub}; so no value can break or forge a line.

@@ -3,7 +3,7 @@
 namespace quillet {
 
 std::size_t writeRecord(Format format, const RecordView& rec, RecordText& text, OutputBuffer& out,
-                        const TagFilter& filter) {
+                        const TagFilter& filter, OutputCharset charset) {
   switch (format) {
     case Format::kMnemonic:
       writeMnemonic(rec, text, out, filter);
@@ -17,8 +17,7 @@ std::size_t writeRecord(Format format, const RecordView& rec, RecordText& text, 
     case Format::kMarcXml:
       return writeMarcXml(rec, text, out, filter);
     case Format::kIso2709:
-      writeIso2709(rec, text, out, filter);
-      break;
+      return writeIso2709(rec, text, out, filter, charset);
   }
   return 0;
 }
