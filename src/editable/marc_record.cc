@@ -124,6 +124,24 @@ void PutDigits(std::size_t value, std::size_t width, char* out) {
   for (std::size_t i = width; i-- > 0; value /= 10) out[i] = static_cast<char>('0' + value % 10);
 }
 
+// The directory's numbers, two digits at a time.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// REQUIRES: value <= 9999.
+inline void PutFourDigits(std::size_t value, char* out) {
+  std::memcpy(out, kDigitPairs + 2 * (value / 100), 2);
+  std::memcpy(out + 2, kDigitPairs + 2 * (value % 100), 2);
+}
+
+// REQUIRES: value <= 99999.
+inline void PutFiveDigits(std::size_t value, char* out) {
+  out[0] = static_cast<char>('0' + value / 10000);
+  PutFourDigits(value % 10000, out + 1);
+}
+
 // Whether `p` points into [begin, begin + size). Compared as integers: the
 // pointers may belong to different objects.
 bool Inside(const char* p, const char* begin, std::size_t size) {
@@ -171,8 +189,13 @@ void MarcRecord::assign(const RecordView& view) {
   for (std::size_t pos : {kIndicatorCountOffset, kSubfieldCodeLengthOffset}) {
     if (ReadsAs(leader_[pos], pos == kIndicatorCountOffset ? 0 : 1) != 2) leader_[pos] = '2';
   }
-  for (const FieldView& f : view.fields()) {
-    Field e;
+  const Span<FieldView> fields = view.fields();
+  // Written in place: a Field built aside and copied in would be read back
+  // whole right after its members were stored one by one, which stalls.
+  fields_.resize(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const FieldView& f = fields[i];
+    Field& e = fields_[i];
     std::memcpy(e.tag, f.tag().data(), kTagWidth);
     e.ind1 = f.indicator1();
     e.ind2 = f.indicator2();
@@ -196,7 +219,6 @@ void MarcRecord::assign(const RecordView& view) {
       e.len = static_cast<std::uint32_t>(d.size() - skip);
       if (code_less) parse(e, true);
     }
-    fields_.push_back(e);
   }
 }
 
@@ -349,8 +371,11 @@ std::vector<std::size_t> MarcRecord::findFields(std::string_view pattern) const 
 
 std::size_t MarcRecord::tagOrderPosition(std::string_view tag) const {
   CheckTag(tag);
+  const auto* t = reinterpret_cast<const unsigned char*>(tag.data());
   for (std::size_t i = 0; i < fields_.size(); ++i) {
-    if (std::string_view(fields_[i].tag, kTagWidth) > tag) return i;
+    const auto* f = reinterpret_cast<const unsigned char*>(fields_[i].tag);
+    // Bytewise, as std::string_view compares, without a call per field.
+    if (f[0] != t[0] ? f[0] > t[0] : f[1] != t[1] ? f[1] > t[1] : f[2] > t[2]) return i;
   }
   return fields_.size();
 }
@@ -627,35 +652,68 @@ void MarcRecord::serialize(char* out, std::size_t size) const {
   char* const data = out + base;
   char* p = data;
   const char* const bytes = bytes_.data();
+  const std::size_t held = bytes_.size();
+  // Fields whose bytes, terminator included, stand as written in the
+  // record read (unchanged ones, mostly one after another) are copied in
+  // runs: one copy for many fields.
+  const char* run = nullptr;
+  std::size_t run_length = 0;
+  char* run_out = nullptr;
   for (const Field& f : fields_) {
     char* const start = p;
-    if (f.kind != Kind::kControl) {
-      *p++ = f.ind1;
-      *p++ = f.ind2;
-    }
-    std::memcpy(p, bytes + f.off, f.len);
-    p += f.len;
-    if (f.kind == Kind::kParsed) {
-      for (std::uint32_t j = 0; j < f.count; ++j) {
-        const Subfield& s = subfields_[f.first + j];
-        p[0] = kSubfieldDelimiter;
-        p[1] = s.code;
-        std::memcpy(p + 2, bytes + s.off, s.len);
-        p += 2 + s.len;
+    const std::size_t end = std::size_t{f.off} + f.len;  // where the terminator would be
+    const char* same = nullptr;
+    if (end < held && bytes[end] == kFieldTerminator) {
+      if (f.kind == Kind::kControl) {
+        same = bytes + f.off;
+      } else if (f.kind == Kind::kRaw && f.off >= 2 && bytes[f.off - 2] == f.ind1 &&
+                 bytes[f.off - 1] == f.ind2) {
+        same = bytes + f.off - 2;
       }
     }
-    *p++ = kFieldTerminator;
+    if (same != nullptr) {
+      const std::size_t length = static_cast<std::size_t>(bytes + end + 1 - same);
+      if (run_length != 0 && run + run_length == same) {
+        run_length += length;
+      } else {
+        if (run_length != 0) std::memcpy(run_out, run, run_length);
+        run = same;
+        run_length = length;
+        run_out = p;
+      }
+      p += length;
+    } else {
+      if (run_length != 0) std::memcpy(run_out, run, run_length);
+      run_length = 0;
+      if (f.kind != Kind::kControl) {
+        *p++ = f.ind1;
+        *p++ = f.ind2;
+      }
+      std::memcpy(p, bytes + f.off, f.len);
+      p += f.len;
+      if (f.kind == Kind::kParsed) {
+        for (std::uint32_t j = 0; j < f.count; ++j) {
+          const Subfield& s = subfields_[f.first + j];
+          p[0] = kSubfieldDelimiter;
+          p[1] = s.code;
+          std::memcpy(p + 2, bytes + s.off, s.len);
+          p += 2 + s.len;
+        }
+      }
+      *p++ = kFieldTerminator;
+    }
     const std::size_t length = static_cast<std::size_t>(p - start);
     const std::size_t position = static_cast<std::size_t>(start - data);
     // Lengths that cannot be stated are written as zeros (only with
     // options.unstated_lengths: measure() refused them otherwise).
     const bool stated = length <= kMaxFieldLength && position <= kMaxRecordLength;
     std::memcpy(entry, f.tag, kTagWidth);
-    PutDigits(stated ? length : 0, kFieldLengthWidth, entry + kTagWidth);
-    PutDigits(position <= kMaxRecordLength ? position : 0, kStartPositionWidth,
-              entry + kTagWidth + kFieldLengthWidth);
+    PutFourDigits(stated ? length : 0, entry + kTagWidth);
+    PutFiveDigits(position <= kMaxRecordLength ? position : 0,
+                  entry + kTagWidth + kFieldLengthWidth);
     entry += kDirectoryEntryLength;
   }
+  if (run_length != 0) std::memcpy(run_out, run, run_length);
   *entry = kFieldTerminator;
   *p = kRecordTerminator;
 }
