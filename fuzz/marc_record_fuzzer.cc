@@ -112,14 +112,16 @@ bool Clean(const quillet::MarcRecord& rec) {
       if (HasSeparator(rec.data(i))) return false;
       continue;
     }
-    if (!rec.prefix(i).empty() || rec.subfieldCount(i) == 0 || HasSeparator(std::string(1, rec.indicator1(i)) + rec.indicator2(i))) {
+    if (!rec.prefix(i).empty() || rec.subfieldCount(i) == 0 ||
+        HasSeparator(std::string(1, rec.indicator1(i)) + rec.indicator2(i))) {
       return false;
     }
     for (std::size_t j = 0; j < rec.subfieldCount(i); ++j) {
       // Code '\0' and no value: perhaps a delimiter with no code after it,
       // kept from the input as it was.
       if (rec.code(i, j) == '\0' && rec.value(i, j).empty()) return false;
-      if (HasSeparator(std::string(1, rec.code(i, j))) || HasSeparator(rec.value(i, j))) return false;
+      if (HasSeparator(std::string(1, rec.code(i, j))) || HasSeparator(rec.value(i, j)))
+        return false;
     }
   }
   return true;
@@ -128,10 +130,16 @@ bool Clean(const quillet::MarcRecord& rec) {
 void Change(quillet::MarcRecord& rec, Input& in) {
   const std::size_t fields = rec.fieldCount() + 1;  // one past the end, sometimes
   switch (in.byte() % 20) {
-    case 0: rec.addControlField(in.tag(), in.value()); break;
-    case 1: rec.addDataField(in.tag(), static_cast<char>(in.byte()), static_cast<char>(in.byte()),
-                             {{static_cast<char>(in.byte()), in.value()}}); break;
-    case 2: rec.insertControlField(in.number(fields), in.tag(), in.value()); break;
+    case 0:
+      rec.addControlField(in.tag(), in.value());
+      break;
+    case 1:
+      rec.addDataField(in.tag(), static_cast<char>(in.byte()), static_cast<char>(in.byte()),
+                       {{static_cast<char>(in.byte()), in.value()}});
+      break;
+    case 2:
+      rec.insertControlField(in.number(fields), in.tag(), in.value());
+      break;
     case 3: {
       const std::string tag = in.tag(), a = in.value(), b = in.value();
       rec.insertDataField(in.number(fields), tag, ' ', '0', {{'a', a}, {'b', b}});
@@ -142,13 +150,25 @@ void Change(quillet::MarcRecord& rec, Input& in) {
       rec.insertDataField(rec.tagOrderPosition(tag), tag, ' ', ' ', {{'a', in.value()}});
       break;
     }
-    case 5: rec.removeField(in.number(fields)); break;
-    case 6: rec.removeFields(in.pattern()); break;
-    case 7: rec.findFields(in.pattern()); break;
-    case 8: rec.setTag(in.number(fields), in.tag()); break;
-    case 9: rec.setData(in.number(fields), in.value()); break;
-    case 10: rec.setIndicators(in.number(fields), static_cast<char>(in.byte()),
-                               static_cast<char>(in.byte())); break;
+    case 5:
+      rec.removeField(in.number(fields));
+      break;
+    case 6:
+      rec.removeFields(in.pattern());
+      break;
+    case 7:
+      rec.findFields(in.pattern());
+      break;
+    case 8:
+      rec.setTag(in.number(fields), in.tag());
+      break;
+    case 9:
+      rec.setData(in.number(fields), in.value());
+      break;
+    case 10:
+      rec.setIndicators(in.number(fields), static_cast<char>(in.byte()),
+                        static_cast<char>(in.byte()));
+      break;
     case 11: {
       const std::size_t f = in.number(fields);
       rec.addSubfield(f, static_cast<char>(in.byte()), in.value());
@@ -165,7 +185,9 @@ void Change(quillet::MarcRecord& rec, Input& in) {
       rec.removeSubfield(f, in.number(f < rec.fieldCount() ? rec.subfieldCount(f) + 1 : 1));
       break;
     }
-    case 14: rec.removeSubfields(in.number(fields), static_cast<char>(in.byte())); break;
+    case 14:
+      rec.removeSubfields(in.number(fields), static_cast<char>(in.byte()));
+      break;
     case 15: {
       const std::size_t f = in.number(fields);
       rec.setSubfield(f, static_cast<char>(in.byte()), in.value());
@@ -177,8 +199,12 @@ void Change(quillet::MarcRecord& rec, Input& in) {
       rec.setValue(f, sub, in.value());
       break;
     }
-    case 17: rec.setLeader(in.number(26), static_cast<char>(in.byte())); break;
-    case 18: rec.setLeader(in.bytes(in.number(2) == 0 ? 24 : in.number(30))); break;
+    case 17:
+      rec.setLeader(in.number(26), static_cast<char>(in.byte()));
+      break;
+    case 18:
+      rec.setLeader(in.bytes(in.number(2) == 0 ? 24 : in.number(30)));
+      break;
     case 19: {
       // A value of the record itself, which the change may move.
       const std::size_t f = in.number(fields);

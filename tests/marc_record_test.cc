@@ -17,31 +17,31 @@
 #include <string>
 #include <vector>
 
-#include "support/record_builder.h"
 #include "gtest/gtest.h"
+#include "support/record_builder.h"
 
 namespace quillet {
 namespace {
 
 namespace fs = std::filesystem;
-using quillet_test::Bytes;
 using quillet_test::BuildRecord;
+using quillet_test::Bytes;
 using quillet_test::EntryPos;
 using quillet_test::ExactBuffer;
 using quillet_test::Patched;
 
-// The leader parts of MarcRecord's empty leader, for the record builder.
+// The leader pieces of MarcRecord's empty leader, for the record builder.
 const quillet_test::LeaderSpec kEmpty{"    a22", "   4500"};
 
 // Checks that `statement` throws `type` with exactly `message`.
-#define EXPECT_THROW_MSG(statement, type, message)                      \
-  do {                                                                  \
-    try {                                                               \
-      statement;                                                        \
-      ADD_FAILURE() << "expected " #type " \"" << (message) << "\"";    \
-    } catch (const type& e) {                                           \
-      EXPECT_EQ(std::string(message), e.what());                        \
-    }                                                                   \
+#define EXPECT_THROW_MSG(statement, type, message)                   \
+  do {                                                               \
+    try {                                                            \
+      statement;                                                     \
+      ADD_FAILURE() << "expected " #type " \"" << (message) << "\""; \
+    } catch (const type& e) {                                        \
+      EXPECT_EQ(std::string(message), e.what());                     \
+    }                                                                \
   } while (0)
 
 // The fields as one line each: tag, then control data, or indicators,
@@ -55,7 +55,8 @@ std::string Fields(const RecordView& rec) {
     } else {
       s.append(" ").append(1, f.indicator1()).append(1, f.indicator2());
       s.append(" [").append(fieldPrefix(f)).append("]");
-      for (const SubfieldView& sf : f.subfields()) s.append("$").append(1, sf.code()).append(sf.value());
+      for (const SubfieldView& sf : f.subfields())
+        s.append("$").append(1, sf.code()).append(sf.value());
     }
     s += '\n';
   }
@@ -133,13 +134,12 @@ void ExpectReadsBack(const std::string& bytes) {
   EXPECT_EQ(Fields(rec), Fields(back));
 }
 
-const std::string kBook = BuildRecord(
-    {{"001", "ocm1"},
-     {"005", ""},
-     {"245", Bytes("10$aTitle /$b$cby A.")},
-     {"650", Bytes(" 0$aMaps.")},
-     {"650", Bytes(" 7$aCharts.$2fast")},
-     {"999", Bytes("  $aLocal")}});
+const std::string kBook = BuildRecord({{"001", "ocm1"},
+                                       {"005", ""},
+                                       {"245", Bytes("10$aTitle /$b$cby A.")},
+                                       {"650", Bytes(" 0$aMaps.")},
+                                       {"650", Bytes(" 7$aCharts.$2fast")},
+                                       {"999", Bytes("  $aLocal")}});
 
 TEST(MarcRecord, WritesAWellFormedRecordAsItsOwnBytes) {
   const ExactBuffer in(kBook);
@@ -158,7 +158,8 @@ TEST(MarcRecord, KeepsWhatDamagedFieldsHold) {
        {Bytes("10ab$aX"), Bytes("10$a$b$c"), Bytes("10$$aX$"), Bytes("1"), std::string(),
         Bytes("10$aX#Y$bZ"), Bytes("10$#a")}) {
     SCOPED_TRACE(content);
-    ExpectReadsBack(BuildRecord({{"001", Bytes("x$y")}, {"500", content}, {"501", Bytes("  $aB")}}));
+    ExpectReadsBack(
+        BuildRecord({{"001", Bytes("x$y")}, {"500", content}, {"501", Bytes("  $aB")}}));
   }
 }
 
@@ -197,10 +198,11 @@ TEST(MarcRecord, WritesDamagedRecordsWithAFreshDirectory) {
   const std::string good = BuildRecord(
       {{"001", "7"}, {"005", "x"}, {"245", Bytes("10$aT$bU")}, {"500", Bytes("  $aN")}});
   for (const std::string& bad :
-       {Patched(good, 0, "99999"), Patched(good, 12, "00000"), Patched(good, EntryPos(1) + 3, "9999"),
-        Patched(good, EntryPos(2) + 3, "0000"), Patched(good, EntryPos(1) + 3, "00x2"),
-        Patched(good, EntryPos(2) + 7, "00100"), Patched(good, 24, "\x1E"),
-        good.substr(0, good.size() - 1), good.substr(0, good.size() - 9), good.substr(0, 20)}) {
+       {Patched(good, 0, "99999"), Patched(good, 12, "00000"),
+        Patched(good, EntryPos(1) + 3, "9999"), Patched(good, EntryPos(2) + 3, "0000"),
+        Patched(good, EntryPos(1) + 3, "00x2"), Patched(good, EntryPos(2) + 7, "00100"),
+        Patched(good, 24, "\x1E"), good.substr(0, good.size() - 1), good.substr(0, good.size() - 9),
+        good.substr(0, 20)}) {
     SCOPED_TRACE(bad);
     ExpectReadsBack(bad);
   }
@@ -263,10 +265,11 @@ TEST(MarcRecord, FieldsAreAddedInsertedFoundAndRemoved) {
   rec.setData(0, "new");
   rec.setTag(1, "246");
   rec.setIndicators(1, '3', '1');
-  EXPECT_EQ(BuildRecord({{"003", "new"}, {"246", Bytes("31$aT")}, {"500", Bytes("  $aNote")},
-                         {"999", "  "}},
-                        kEmpty),
-            rec.toIso2709());
+  EXPECT_EQ(
+      BuildRecord(
+          {{"003", "new"}, {"246", Bytes("31$aT")}, {"500", Bytes("  $aNote")}, {"999", "  "}},
+          kEmpty),
+      rec.toIso2709());
 }
 
 TEST(MarcRecord, SubfieldsAreAddedInsertedSetAndRemoved) {
@@ -275,8 +278,8 @@ TEST(MarcRecord, SubfieldsAreAddedInsertedSetAndRemoved) {
   rec.addSubfield(2, 'h', "[map]");
   rec.insertSubfield(2, 0, '6', "880-01");
   EXPECT_TRUE(rec.setSubfield(2, 'a', "New /"));
-  EXPECT_FALSE(rec.setSubfield(2, 'n', "Part 1"));  // none: added at the end
-  rec.removeSubfield(2, 2);                         // $b, empty
+  EXPECT_FALSE(rec.setSubfield(2, 'n', "Volume 1"));  // none: added at the end
+  rec.removeSubfield(2, 2);                           // $b, empty
   rec.setValue(2, 2, "by B.");
   EXPECT_EQ(1u, rec.removeSubfields(4, '2'));
   EXPECT_EQ(0u, rec.removeSubfields(4, 'z'));
@@ -289,7 +292,7 @@ TEST(MarcRecord, SubfieldsAreAddedInsertedSetAndRemoved) {
   EXPECT_EQ(MarcRecord::npos, rec.findSubfield(0, 'a'));
   EXPECT_EQ(BuildRecord({{"001", "ocm1"},
                          {"005", ""},
-                         {"245", Bytes("10$6880-01$aNew /$cby B.$h[map]$nPart 1")},
+                         {"245", Bytes("10$6880-01$aNew /$cby B.$h[map]$nVolume 1")},
                          {"650", Bytes(" 0$aMaps.$v$xY")},
                          {"650", Bytes(" 7$aCharts.")},
                          {"999", Bytes("  $aLocal")}}),
@@ -329,7 +332,9 @@ TEST(MarcRecord, RefusesWhatWouldNotReadBackAndChangesNothing) {
       {[&] { rec.setData(2, "x"); }, "field 2 (245) is a data field"},
       {[&] { rec.addSubfield(0, 'a', "x"); }, "field 0 (001) is a control field"},
       {[&] { rec.setIndicators(2, '\x1F', ' '); }, "indicator 0x1F is a separator byte"},
-      {[&] { rec.addDataField("500", ' ', ' ', {{'a', "ok"}, {'\x1E', "x"}}); },
+      {[&] {
+         rec.addDataField("500", ' ', ' ', {{'a', "ok"}, {'\x1E', "x"}});
+       },
        "subfield code 0x1E is a separator byte"},
       {[&] { rec.addSubfield(2, '\x1F', "x"); }, "subfield code 0x1F is a separator byte"},
       {[&] { rec.setSubfield(2, 'a', "twelve bytes\x1F"); },
@@ -422,7 +427,10 @@ TEST(MarcRecord, WritesTextAsUtf8OrInAnyFormatThroughTheFormatsLayer) {
   MarcRecord rec;
   rec.setLeader(9, ' ');  // MARC-8: an acute before its letter
   rec.addControlField("001", "id");
-  rec.addDataField("245", '1', '0', {{'a', "Cafe\xE2" "e"}});
+  rec.addDataField("245", '1', '0',
+                   {{'a',
+                     "Cafe\xE2"
+                     "e"}});
   MarcWriteOptions utf8;
   utf8.to_utf8 = true;
   const std::string converted = rec.toIso2709(utf8);
@@ -475,8 +483,8 @@ TEST(MarcRecord, CorpusRecordsWriteBackAsRead) {
         continue;  // a record over 99,999 bytes, as some files hold
       }
       if (TwoAndTwo(view.leader())) {
-    EXPECT_EQ(Fields(view), Fields(rec));
-  }
+        EXPECT_EQ(Fields(view), Fields(rec));
+      }
       if (view.problems().empty() && InDirectoryOrder(view) && TwoAndTwo(view.leader())) {
         ++clean;
         EXPECT_EQ(view.bytes(), out);

@@ -93,7 +93,6 @@ class QUILLET_EXPORT MarcRecord {
   /// One subfield for the insert and add calls: its code and its value.
   using SubfieldInit = std::pair<char, std::string_view>;
 
-
   /// An empty record: no fields, leader "00000    a2200000   4500" (text
   /// in UTF-8, two indicators, one-byte codes).
   MarcRecord();

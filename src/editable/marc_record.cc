@@ -393,8 +393,8 @@ std::size_t MarcRecord::addDataField(std::string_view tag, char indicator1, char
 
 void MarcRecord::insertControlField(std::size_t pos, std::string_view tag, std::string_view data) {
   if (pos > fields_.size()) {
-    throw std::out_of_range("cannot insert at field " + std::to_string(pos) +
-                            " (the record has " + std::to_string(fields_.size()) + ")");
+    throw std::out_of_range("cannot insert at field " + std::to_string(pos) + " (the record has " +
+                            std::to_string(fields_.size()) + ")");
   }
   Field f = makeField(tag, true);
   CheckBytes(data, "control field data");
@@ -405,8 +405,8 @@ void MarcRecord::insertControlField(std::size_t pos, std::string_view tag, std::
 void MarcRecord::insertDataField(std::size_t pos, std::string_view tag, char indicator1,
                                  char indicator2, std::initializer_list<SubfieldInit> subfields) {
   if (pos > fields_.size()) {
-    throw std::out_of_range("cannot insert at field " + std::to_string(pos) +
-                            " (the record has " + std::to_string(fields_.size()) + ")");
+    throw std::out_of_range("cannot insert at field " + std::to_string(pos) + " (the record has " +
+                            std::to_string(fields_.size()) + ")");
   }
   Field f = makeField(tag, false);
   CheckByte(indicator1, "indicator");
@@ -430,8 +430,8 @@ void MarcRecord::insertDataField(std::size_t pos, std::string_view tag, char ind
   for (const SubfieldInit& s : subfields) {
     const char* from = s.second.data();
     if (Inside(from, old, old_size)) {
-      from = bytes_.data() + (reinterpret_cast<std::uintptr_t>(from) -
-                              reinterpret_cast<std::uintptr_t>(old));
+      from = bytes_.data() +
+             (reinterpret_cast<std::uintptr_t>(from) - reinterpret_cast<std::uintptr_t>(old));
     }
     subfields_.push_back(Subfield{s.first, static_cast<std::uint32_t>(bytes_.size()),
                                   static_cast<std::uint32_t>(s.second.size())});
@@ -565,8 +565,8 @@ void MarcRecord::removeSubfield(std::size_t field, std::size_t sub) {
 std::size_t MarcRecord::removeSubfields(std::size_t field, char code) {
   Field& f = parsedDataField(field);
   const auto begin = subfields_.begin() + f.first;
-  const auto end = std::remove_if(begin, begin + f.count,
-                                  [code](const Subfield& s) { return s.code == code; });
+  const auto end =
+      std::remove_if(begin, begin + f.count, [code](const Subfield& s) { return s.code == code; });
   const std::size_t removed = static_cast<std::size_t>(begin + f.count - end);
   f.count -= static_cast<std::uint32_t>(removed);
   return removed;
@@ -607,8 +607,8 @@ std::size_t MarcRecord::measure(const MarcWriteOptions& options) const {
     }
     if (length > kMaxFieldLength) {
       if (!options.unstated_lengths) {
-        throw std::length_error("field " + Shown(std::string_view(f.tag, kTagWidth)) +
-                                " (entry " + std::to_string(i) + ") is " + std::to_string(length) +
+        throw std::length_error("field " + Shown(std::string_view(f.tag, kTagWidth)) + " (entry " +
+                                std::to_string(i) + ") is " + std::to_string(length) +
                                 " bytes long; ISO 2709 allows 9,999");
       }
       unstated = true;
