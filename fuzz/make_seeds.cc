@@ -7,6 +7,7 @@
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <initializer_list>
 #include <vector>
 
 #include "support/record_builder.h"
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
   for (const std::string& b : broken) streams.push_back(valid[0] + b + valid[3]);
   streams.push_back(valid[0] + "\r\n\x1A" + valid[1] + std::string("\0 \n", 3));
 
-  for (const char* target : {"record", "stream", "dump", "agreement"}) {
+  for (const char* target : {"record", "stream", "dump", "agreement", "marc_record"}) {
     fs::create_directories(out / target);
   }
   int n = 0;
@@ -139,6 +140,25 @@ int main(int argc, char** argv) {
     for (const std::string& s : streams)
       Write(out / "dump", n, std::string(1, static_cast<char>(choice)) + s);
   }
+  // The marc_record target: a choice byte, a record of a two-byte length
+  // (or none), then changes, one byte choosing each.
+  std::string changes;
+  for (const int b : std::initializer_list<int>{0x00, 0x08, '0', '0', '1', 0x03, 'a', 'b', 'c',            // add 001
+                0x04, 0x08, '5', '0', '0', 0x02, 'o', 'k',                 // 500 in tag order
+                0x06, 0x00,                                                // remove 9XX
+                0x0F, 0x01, 'a', 0x04, 'N', 'e', 'w', '!',                 // set $a
+                0x0C, 0x01, 0x00, 'b', 0x01, 'x',                          // insert $b
+                0x0D, 0x01, 0x00, 0x11, 0x09, ' '}) {                      // remove, leader
+    changes += static_cast<char>(b);
+  }
+  for (const std::string& s : singles) {
+    if (s.size() > 0xFFFF) continue;
+    const std::string length{static_cast<char>(s.size() & 0xFF), static_cast<char>(s.size() >> 8)};
+    Write(out / "marc_record", n, "\x01" + length + s);
+    Write(out / "marc_record", n, "\x03" + length + s + changes);
+  }
+  Write(out / "marc_record", n, std::string(1, '\0') + changes);
+  Write(out / "marc_record", n, std::string(1, '\x02') + changes + std::string("\x00\x08" "009\xF8", 6));
   std::cout << "wrote " << n << " seeds to " << out.string() << '\n';
   return 0;
 }
