@@ -85,6 +85,14 @@ check "nfc composes" 'grep -q "$(printf "Soci\\303\\251t\\303\\251")" "$work/out
 "$mrk2mrc" "$work/two.mrk" "$work/two.mrc" && pass || fail "mrk2mrc"
 head -c 343 "$work/edge.mrc" >"$work/two-original.mrc"
 same "mnemonic text back to the same bytes" "$work/two-original.mrc" "$work/two.mrc"
+"$mrk2mrc" <"$work/two.mrk" >"$work/two-stdin.mrc" && pass || fail "mrk2mrc on standard input"
+same "mrk2mrc reads standard input and writes standard output" "$work/two-original.mrc" "$work/two-stdin.mrc"
+"$mrk2mrc" "$work/two.mrk" /dev/full 2>"$work/err"
+[ $? -eq 2 ] && grep -q "cannot write /dev/full" "$work/err" && pass || fail "mrk2mrc says it cannot write"
+{ echo "stray"; sed 's/^=245  ../=245  1{0x1F}/' "$work/two.mrk"; } >"$work/damaged.mrk"
+"$mrk2mrc" "$work/damaged.mrk" "$work/damaged.mrc" 2>"$work/err"
+[ $? -eq 1 ] && grep -q "line 1, column 1" "$work/err" && [ "$("$dump" --count "$work/damaged.mrc" | cut -d' ' -f1)" = 2 ] &&
+  pass || fail "mrk2mrc reports damaged text and goes on"
 run 1 "quiet" "$dump" --check --quiet "$work/edge.mrc"
 check "quiet says nothing" '[ ! -s "$work/err" ]'
 
