@@ -454,6 +454,14 @@ TEST(MarcRecord, WritesTextAsUtf8OrInAnyFormatThroughTheFormatsLayer) {
   out.clear();
   EXPECT_EQ(0u, rec.write(Format::kMnemonic, text, out));
   EXPECT_EQ("=LDR  00064    a2200049   4500\n=001  id\n=245  10$aCafee\xCC\x81\n\n", out.view());
+
+  // And back to MARC-8: the UTF-8 record written as MARC-8 is the first.
+  const RecordView utf8_view = RecordView::parse(converted.data(), converted.size());
+  MarcWriteOptions marc8;
+  marc8.to_marc8 = true;
+  EXPECT_EQ(rec.toIso2709(), MarcRecord(utf8_view).toIso2709(marc8));
+  marc8.to_utf8 = true;
+  EXPECT_THROW(rec.toIso2709(marc8), std::invalid_argument);
 }
 
 // Every real record: made a MarcRecord and written, the same bytes when the

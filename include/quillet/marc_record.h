@@ -53,6 +53,11 @@ struct MarcWriteOptions {
   /// When false the text is written as it is held, in the encoding
   /// leader/09 says.
   bool to_utf8 = false;
+  /// Write the text as MARC-8, with leader/09 blank, through writeIso2709()
+  /// with OutputCharset::kMarc8: for systems that load only MARC-8.
+  /// Characters MARC-8 lacks become references `&#xXXXX;`. Not with
+  /// `to_utf8` (std::invalid_argument).
+  bool to_marc8 = false;
   /// A field longer than 9,999 bytes (terminator included) or a record
   /// longer than 99,999 bytes is an error (std::length_error) by default.
   /// When true it is written the way record views read it back: record

@@ -719,7 +719,7 @@ void MarcRecord::serialize(char* out, std::size_t size) const {
 }
 
 void MarcRecord::appendIso2709(std::string& out, const MarcWriteOptions& options) const {
-  if (options.to_utf8) {
+  if (options.to_utf8 || options.to_marc8) {
     t_converted.clear();
     appendIso2709(t_converted, options);
     out.append(t_converted.view().data(), t_converted.size());
@@ -732,7 +732,10 @@ void MarcRecord::appendIso2709(std::string& out, const MarcWriteOptions& options
 }
 
 void MarcRecord::appendIso2709(OutputBuffer& out, const MarcWriteOptions& options) const {
-  if (!options.to_utf8) {
+  if (options.to_utf8 && options.to_marc8) {
+    throw std::invalid_argument("a record is written as UTF-8 or as MARC-8, not both");
+  }
+  if (!options.to_utf8 && !options.to_marc8) {
     const std::size_t size = measure(options);
     char* const p = out.room(size);
     serialize(p, size);
@@ -742,13 +745,14 @@ void MarcRecord::appendIso2709(OutputBuffer& out, const MarcWriteOptions& option
   // The conversion is the formats layer's: the bytes read as a view and
   // written again with their text decoded.
   MarcWriteOptions own = options;
-  own.to_utf8 = false;
+  own.to_utf8 = own.to_marc8 = false;
   t_convert_bytes.clear();
   appendIso2709(t_convert_bytes, own);
   const RecordView view = RecordView::parse(t_convert_bytes.data(), t_convert_bytes.size());
   RecordText text(TextOptions{Charset::kAuto, false});
   text.start(view);
-  writeIso2709(view, text, out);
+  writeIso2709(view, text, out, TagFilter(),
+               options.to_marc8 ? OutputCharset::kMarc8 : OutputCharset::kText);
 }
 
 std::string MarcRecord::toIso2709(const MarcWriteOptions& options) const {
