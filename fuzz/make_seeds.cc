@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/record_builder.h"
+#include "support/text_formats.h"
 
 namespace {
 
@@ -159,6 +160,21 @@ int main(int argc, char** argv) {
   }
   Write(out / "marc_record", n, std::string(1, '\0') + changes);
   Write(out / "marc_record", n, std::string(1, '\x02') + changes + std::string("\x00\x08" "009\xF8", 6));
+  // The readers of the text formats: the valid records and the streams in
+  // each format, as read and decoded.
+  const struct {
+    const char* target;
+    quillet::Format format;
+  } texts[] = {{"mnemonic_reader", quillet::Format::kMnemonic},
+               {"marcxml_reader", quillet::Format::kMarcXml},
+               {"json_reader", quillet::Format::kJson}};
+  for (const auto& t : texts) {
+    fs::create_directories(out / t.target);
+    for (const std::string& s : valid) {
+      Write(out / t.target, n, quillet_test::WriteAll({s}, t.format, quillet::Charset::kRaw));
+    }
+    Write(out / t.target, n, quillet_test::WriteAll(valid, t.format, quillet::Charset::kAuto));
+  }
   std::cout << "wrote " << n << " seeds to " << out.string() << '\n';
   return 0;
 }
