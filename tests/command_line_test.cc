@@ -78,6 +78,7 @@ TEST(DumpCommandLine, ParserRefusalsExitWithFailure) {
        {std::vector<const char*>{"--count", "--check"},
         std::vector<const char*>{"--index", "--stats"}, std::vector<const char*>{"--format", "csv"},
         std::vector<const char*>{"--charset", "latin1"},
+        std::vector<const char*>{"--input-format", "csv"},
         std::vector<const char*>{"--no-such-option"}}) {
     SCOPED_TRACE(args[0]);
     const ParsedCommandLine parsed = Parse(args);
@@ -152,10 +153,12 @@ TEST(DumpCommandLine, AcceptedCombinations) {
   EXPECT_EQ(1u, o.offset);
   EXPECT_FALSE(selecting.command.parallel());  // selection runs on one thread
 
-  const ParsedCommandLine counting = Parse({"--count", "--charset", "MARC-8", "--nfc", "-q"});
+  const ParsedCommandLine counting =
+      Parse({"--count", "--charset", "MARC-8", "--nfc", "-q", "-i", "USMARC"});
   ASSERT_TRUE(counting.run) << counting.err;
   EXPECT_EQ(Mode::kCount, counting.command.options.mode);
   EXPECT_EQ(quillet::Charset::kMarc8, counting.command.options.charset);
+  EXPECT_EQ(quillet::InputFormat::kIso2709, counting.command.options.input_format);
   EXPECT_TRUE(counting.command.options.nfc && counting.command.options.quiet);
 }
 

@@ -211,14 +211,23 @@ for _ in $(seq 200); do cat "$sample"; done >"$big"
 status=$( (trap '' PIPE; "$dump" "$big" 2>"$work/err"; echo $? >"$work/status") | head -1 >/dev/null; cat "$work/status")
 check "closed pipe with SIGPIPE ignored exits 2" '[ "$status" = 2 ] && grep -q "cannot write output" "$work/err"'
 
-# Inputs that are not ISO 2709 are named, not parsed.
+# Read as ISO 2709 (-i marc), inputs of other formats are named, not parsed.
 printf '<?xml version="1.0"?>\n<collection/>\n' >"$work/x.xml"
 printf '=LDR  00000nam a2200000 a 4500\n' >"$work/x.mrk"
 printf '{"leader": "x"}\n' >"$work/x.json"
 for kind in "x.xml:MARCXML" "x.mrk:mnemonic" "x.json:JSON"; do
-  run 2 "${kind%:*}" "$dump" --count "$work/${kind%:*}"
+  run 2 "${kind%:*}" "$dump" -i marc --count "$work/${kind%:*}"
   check "${kind%:*} is called ${kind#*:}" 'grep -q "looks like ${kind#*:}" "$work/err"'
 done
+
+# Mnemonic text is read (told from its first bytes, or -i mrk), from a file
+# or a pipe, on one thread or two: the records it was made from.
+run 0 "mrk in, marc out" "$dump" -f marc examples/sample.mrk
+same "mrk read back to the sample" "$sample" "$work/out"
+run 0 "mrk on stdin, -j 2" sh -c "\"$dump\" -i MRK -j 2 -f json - <examples/sample.mrk"
+same "mrk to json" "$golden/sample.jsonl" "$work/out"
+run 2 "unknown input format" "$dump" -i csv "$sample"
+check "unknown input format named" 'grep -q "unknown input format \"csv\"" "$work/err"'
 
 # Gzip input, one member or several (as cat makes them), by file and stdin;
 # cut short, it is an error after what was read.

@@ -120,6 +120,17 @@ TEST(InputFormats, AreToldFromTheFirstBytes) {
   };
   for (const auto& c : cases) EXPECT_EQ(c.want, detectFormat(c.head)) << c.head;
 
+  // Their names, as users type them.
+  InputFormat named = InputFormat::kAuto;
+  for (const char* name : {"marc", "ISO2709", "usmarc"}) {
+    EXPECT_TRUE(parseInputFormat(name, &named) && named == InputFormat::kIso2709) << name;
+  }
+  EXPECT_TRUE(parseInputFormat("MarcXml", &named) && named == InputFormat::kMarcXml);
+  EXPECT_TRUE(parseInputFormat("mrk", &named) && named == InputFormat::kMnemonic);
+  for (const char* refused : {"", "marc21", "xml ", "mnemonics"}) {
+    EXPECT_FALSE(parseInputFormat(refused, &named)) << refused;
+  }
+
   const std::string record = BuildRecord({{"001", "x"}});
   const std::string mrk = WriteAll({record}, Format::kMnemonic, Charset::kRaw);
   for (InputFormat asked : {InputFormat::kAuto, InputFormat::kMnemonic}) {

@@ -83,6 +83,11 @@ QUILLET_EXPORT InputFormat detectFormat(std::string_view head) noexcept;
 /// "mnemonic text"; "auto" for kAuto.
 QUILLET_EXPORT const char* inputFormatName(InputFormat format) noexcept;
 
+/// The input format named `name`, in any case: "auto"; "marc", "iso2709",
+/// "usmarc" (ISO 2709); "xml", "marcxml"; "json"; "mrk", "mnemonic". False,
+/// and `format` unchanged, for any other name.
+QUILLET_EXPORT bool parseInputFormat(std::string_view name, InputFormat* format) noexcept;
+
 /// One repair or damage the reader found, on the record it concerns.
 ///
 /// A plain value: copy it freely. Offsets are counted in the input's bytes

@@ -36,6 +36,31 @@ InputFormat detectFormat(std::string_view head) noexcept {
   return InputFormat::kAuto;
 }
 
+bool parseInputFormat(std::string_view name, InputFormat* format) noexcept {
+  static constexpr struct {
+    std::string_view name;
+    InputFormat format;
+  } kNames[] = {{"auto", InputFormat::kAuto},       {"marc", InputFormat::kIso2709},
+                {"iso2709", InputFormat::kIso2709}, {"usmarc", InputFormat::kIso2709},
+                {"xml", InputFormat::kMarcXml},     {"marcxml", InputFormat::kMarcXml},
+                {"json", InputFormat::kJson},       {"mrk", InputFormat::kMnemonic},
+                {"mnemonic", InputFormat::kMnemonic}};
+  if (name.size() > 8) return false;
+  char lower[8];
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  const std::string_view wanted(lower, name.size());
+  for (const auto& n : kNames) {
+    if (n.name == wanted) {
+      *format = n.format;
+      return true;
+    }
+  }
+  return false;
+}
+
 const char* inputFormatName(InputFormat format) noexcept {
   switch (format) {
     case InputFormat::kAuto: return "auto";

@@ -113,6 +113,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   count_flag->excludes(check_flag, index_flag, stats_flag);
   check_flag->excludes(index_flag, stats_flag);
   index_flag->excludes(stats_flag);
+  std::string input_name = "auto";
+  app.add_option("-i,--input-format", input_name,
+                 "Input format: auto (default: told from the first bytes), marc (ISO 2709; also "
+                 "iso2709, usmarc), xml (MARCXML), json (MARC-in-JSON), mrk (mnemonic text)")
+      ->check([](const std::string& name) {
+        quillet::InputFormat format;
+        return quillet::parseInputFormat(name, &format)
+                   ? std::string()
+                   : "unknown input format \"" + name + "\": use auto, marc, xml, json or mrk";
+      });
   std::string charset_name = "auto";
   app.add_option("--charset", charset_name,
                  "How text is read: auto (leader/09 and the bytes), marc8, utf-8, raw (bytes as "
@@ -201,6 +211,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   }
   options.format = formats.at(format_name);
   quillet::parseCharset(charset_name, &options.charset);
+  quillet::parseInputFormat(input_name, &options.input_format);
   if (count) options.mode = Mode::kCount;
   if (check) options.mode = Mode::kCheck;
   if (index) options.mode = Mode::kIndex;

@@ -52,6 +52,7 @@ struct Options {
   std::unordered_set<std::string_view> ids;
   bool by_ids = false;
   quillet::Charset charset = quillet::Charset::kAuto;
+  quillet::InputFormat input_format = quillet::InputFormat::kAuto;  // how files are read
   bool nfc = false;            // compose the text to NFC
   bool check_encoding = false; // report what cannot be decoded, and lying leaders
   bool strict = false;         // also the classic interface's full verdict (and encoding)

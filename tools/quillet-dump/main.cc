@@ -73,6 +73,7 @@ bool DumpFile(const CommandLine& command, const std::string& file, bool progress
   const std::string path = file == "-" ? "/dev/stdin" : file;
   std::unique_ptr<quillet::Reader> reader;
   quillet::Reader::Options reader_options;
+  reader_options.format = options.input_format;
   // Workers parse in parallel runs; a plain count needs only framing.
   reader_options.fields =
       !parallel && !(options.mode == Mode::kCount && options.where.empty() && !options.by_ids);
@@ -83,10 +84,12 @@ bool DumpFile(const CommandLine& command, const std::string& file, bool progress
               << std::strerror(e.code().value()) << '\n';
     return false;
   }
-  const std::string reason = quillet::nonIso2709Reason(reader->head(64));
-  if (!reason.empty()) {
-    std::cerr << "quillet-dump: " << file << ": " << reason << '\n';
-    return false;
+  if (reader->format() == quillet::InputFormat::kIso2709) {
+    const std::string reason = quillet::nonIso2709Reason(reader->head(64));
+    if (!reason.empty()) {
+      std::cerr << "quillet-dump: " << file << ": " << reason << '\n';
+      return false;
+    }
   }
   struct stat st;
   const bool big = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
