@@ -13,7 +13,7 @@ from ._quillet import Field, Problem, Reader, Record, __version__
 __all__ = ["Field", "Problem", "Reader", "Record", "read", "__version__"]
 
 
-def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0):
+def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0, format="auto"):
     """Iterates over the records of ``source``, in file order.
 
     ``source`` is a path (str or os.PathLike), a binary file object or
@@ -23,12 +23,16 @@ def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0)
     hyphen), composed to NFC when ``nfc``; with ``raw=True`` (the same as
     ``charset="raw"``) everything taken from the record is bytes, as it
     stands.
+    ``format`` is the input's: "auto" (told from its first bytes), "marc"
+    (ISO 2709), "mrk" (mnemonic text), "xml" (MARCXML) or "json"
+    (MARC-in-JSON); records of every format come as records alike.
     ``strict`` frames records by their declared length only. ``start`` is
     where ``source`` begins in the file it was cut from, added to every
     offset (of records and problems).
 
     Raises FileNotFoundError (or another OSError) when the path cannot be
-    opened, ValueError when the input is not ISO 2709 (MARCXML, mnemonic
-    text, JSON).
+    opened, ValueError when the input is in no format read, or read as
+    ISO 2709 (format="marc") looks like another.
     """
-    return Reader(source, charset=charset, raw=raw, nfc=nfc, strict=strict, start=start)
+    return Reader(source, charset=charset, raw=raw, nfc=nfc, strict=strict, start=start,
+                  format=format)

@@ -64,7 +64,9 @@ class _Block:
     def __iter__(self):
         if not self.data:
             return iter(())
-        return iter(read(self.data, start=self.start, **self.options))
+        # A block is cut out of ISO 2709 at record terminators: its first
+        # bytes may look like anything, so its format is not guessed.
+        return iter(read(self.data, start=self.start, format="marc", **self.options))
 
     def __len__(self):
         return sum(1 for _ in self)

@@ -87,10 +87,14 @@ class PyFileBuf : public std::streambuf {
 class Reader {
  public:
   Reader(py::object source, const std::string& charset, bool raw, bool nfc, bool strict,
-         std::uint64_t start)
+         std::uint64_t start, const std::string& format)
       : text_(MakeTextOptions(charset, raw, nfc)), start_(start) {
     quillet::Reader::Options options;
     options.strict = strict;
+    if (!quillet::parseInputFormat(format, &options.format)) {
+      throw py::value_error("unknown input format \"" + format +
+                            "\": use \"auto\", \"marc\", \"xml\", \"json\" or \"mrk\"");
+    }
     options.fields = false;  // each record is parsed over its own copy
     py::module_ os = py::module_::import("os");
     if (py::isinstance<py::str>(source) || py::isinstance(source, os.attr("PathLike"))) {
@@ -122,9 +126,14 @@ class Reader {
       throw py::type_error("quillet.read() takes a path, a binary file object or bytes, not " +
                            std::string(py::str(py::type::of(source).attr("__name__"))));
     }
-    const std::string reason = quillet::nonIso2709Reason(reader_->head(64));
+    // Input of no format known, or asked for as ISO 2709 and looking like
+    // another, is refused in the tool's words.
+    if (reader_->format() == quillet::InputFormat::kIso2709) {
+      const std::string reason = quillet::nonIso2709Reason(reader_->head(64));
+      if (buf_) buf_->RaiseError();
+      if (!reason.empty()) throw py::value_error(name_ + ": " + reason);
+    }
     if (buf_) buf_->RaiseError();
-    if (!reason.empty()) throw py::value_error(name_ + ": " + reason);
   }
 
   py::object Next() {
@@ -207,9 +216,11 @@ void BindReader(py::module_& m) {
 
 After the last record, ``problems`` lists what belongs to no record, such as
 bytes after it that are no record.)")
-      .def(py::init<py::object, const std::string&, bool, bool, bool, std::uint64_t>(),
+      .def(py::init<py::object, const std::string&, bool, bool, bool, std::uint64_t,
+                    const std::string&>(),
            py::arg("source"), py::kw_only(), py::arg("charset") = "auto", py::arg("raw") = false,
-           py::arg("nfc") = false, py::arg("strict") = false, py::arg("start") = 0)
+           py::arg("nfc") = false, py::arg("strict") = false, py::arg("start") = 0,
+           py::arg("format") = "auto")
       .def("__iter__", [](Reader& r) -> Reader& { return r; })
       .def("__next__", &Reader::Next)
       .def_property_readonly("problems", &Reader::Problems);

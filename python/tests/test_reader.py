@@ -7,7 +7,7 @@ from pathlib import Path
 import pytest
 
 import quillet
-from conftest import CORPUS, SAMPLE, build_record
+from conftest import CORPUS, ROOT, SAMPLE, build_record
 
 
 def summary(records):
@@ -45,7 +45,9 @@ def test_errors_raise_with_the_tool_words(tmp_path):
     mrk = tmp_path / "sample.mrk"
     mrk.write_text("=LDR  00000nam a2200000 a 4500\n")
     with pytest.raises(ValueError, match=r"this looks like mnemonic MARC text \(.mrk\) \(it starts with =LDR\)"):
-        quillet.read(mrk)
+        quillet.read(mrk, format="marc")
+    with pytest.raises(ValueError, match='unknown input format "csv"'):
+        quillet.read(SAMPLE, format="csv")
     with pytest.raises(TypeError):
         quillet.read(42)
     with pytest.raises(TypeError):
@@ -54,6 +56,18 @@ def test_errors_raise_with_the_tool_words(tmp_path):
         list(quillet.read(io.StringIO("00000")))
     with pytest.raises(ValueError, match="charset"):
         quillet.read(SAMPLE, charset="latin-1")
+
+
+def test_mnemonic_text_is_read_as_records():
+    mrk = (ROOT / "examples" / "sample.mrk").read_bytes()
+    want = [(r.as_marc(), r.as_dict()) for r in quillet.read(SAMPLE)]
+    for source in (mrk, io.BytesIO(mrk)):
+        assert [(r.as_marc(), r.as_dict()) for r in quillet.read(source)] == want
+    damaged = quillet.read(b"=LDR  00000nam a2200000 a 4500\n=245  10$aT\nno tag\n", format="mrk")
+    (record,) = list(damaged)
+    assert [(p.kind, str(p)) for p in record.problems] == [
+        ("unknown_content",
+         "content the format does not define skipped (line 3, column 1: a line that is not =TAG)")]
 
 
 def test_exception_from_read_is_raised():
