@@ -220,6 +220,15 @@ for kind in "x.xml:MARCXML" "x.mrk:mnemonic" "x.json:JSON"; do
   check "${kind%:*} is called ${kind#*:}" 'grep -q "looks like ${kind#*:}" "$work/err"'
 done
 
+# Input in which no record is found is one error, whatever the mode.
+printf 'root:x:0:0:root:/root:/bin/bash\n' >"$work/passwd"
+for mode in --count --check "-j 2 --check" "--format json"; do
+  # shellcheck disable=SC2086
+  run 2 "no record ($mode)" "$dump" $mode "$work/passwd"
+  check "no record found ($mode)" 'grep -q "passwd: no ISO 2709 record found (it starts with \"root:x:0:0:root:...\")" "$work/err"'
+done
+run 0 "an empty input holds no record and is no error" sh -c "\"$dump\" --count - </dev/null"
+
 # Mnemonic text is read (told from its first bytes, or -i mrk), from a file
 # or a pipe, on one thread or two: the records it was made from.
 run 0 "mrk in, marc out" "$dump" -f marc examples/sample.mrk
@@ -268,7 +277,7 @@ if [ -n "$corpus" ] && [ -d "$corpus" ]; then
   while IFS= read -r -d '' f; do
     "$dump" --format json "$f" >"$work/out" 2>"$work/err"
     status=$?
-    if [ "$status" -gt 1 ] && ! grep -q "looks like" "$work/err"; then
+    if [ "$status" -gt 1 ] && ! grep -q "looks like\|no ISO 2709 record found" "$work/err"; then
       fail "$f exited $status"; tail -3 "$work/err"; continue
     fi
     # JSON and mnemonic text are UTF-8 whatever the bytes of the record.

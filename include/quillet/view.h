@@ -83,6 +83,12 @@ QUILLET_EXPORT InputFormat detectFormat(std::string_view head) noexcept;
 /// "mnemonic text"; "auto" for kAuto.
 QUILLET_EXPORT const char* inputFormatName(InputFormat format) noexcept;
 
+/// The words for an input in which no record of `format` was found, from its
+/// first bytes `head` (a few dozen are plenty), for the user: "no ISO 2709
+/// record found (it looks like MARCXML)", "no MARCXML record found (it
+/// starts with \"root:x:0:0:root:\")".
+QUILLET_EXPORT std::string noRecordMessage(InputFormat format, std::string_view head);
+
 /// The input format named `name`, in any case: "auto"; "marc", "iso2709",
 /// "usmarc" (ISO 2709); "xml", "marcxml"; "json"; "mrk", "mnemonic". False,
 /// and `format` unchanged, for any other name.

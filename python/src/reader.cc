@@ -128,6 +128,7 @@ class Reader {
     }
     // Input of no format known, or asked for as ISO 2709 and looking like
     // another, is refused in the tool's words.
+    head_.assign(reader_->head(32));  // for the words if it holds no record
     if (reader_->format() == quillet::InputFormat::kIso2709) {
       const std::string reason = quillet::nonIso2709Reason(reader_->head(64));
       if (buf_) buf_->RaiseError();
@@ -158,10 +159,17 @@ class Reader {
           throw py::error_already_set();
         }
       }
+      // Bytes and no record: the input is not of the format read. Only for
+      // an input from its start: a block cut out of a file may hold none.
+      if (given_ == 0 && start_ == 0 && reader_->position() > 0 && !told_) {
+        told_ = true;
+        throw py::value_error(name_ + ": " + quillet::noRecordMessage(reader_->format(), head_));
+      }
       throw py::stop_iteration();
     }
     py::object r = NewRecord(std::move(batch_.front()));
     batch_.pop_front();
+    ++given_;
     return r;
   }
 
@@ -205,6 +213,9 @@ class Reader {
   std::unique_ptr<std::istream> stream_;
   std::unique_ptr<quillet::Reader> reader_;
   std::deque<std::shared_ptr<const RecordData>> batch_;
+  std::string head_;         // the input's first bytes
+  std::uint64_t given_ = 0;  // records handed out
+  bool told_ = false;        // that the input holds no record
   bool done_ = false;
   bool busy_ = false;  // framing a batch; read and written with the GIL held
 };

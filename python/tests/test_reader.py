@@ -46,6 +46,9 @@ def test_errors_raise_with_the_tool_words(tmp_path):
     mrk.write_text("=LDR  00000nam a2200000 a 4500\n")
     with pytest.raises(ValueError, match=r"this looks like mnemonic MARC text \(.mrk\) \(it starts with =LDR\)"):
         quillet.read(mrk, format="marc")
+    with pytest.raises(ValueError, match=r'no ISO 2709 record found \(it starts with "root:x:0:0:root:..."\)'):
+        list(quillet.read(b"root:x:0:0:root:/root:/bin/bash\n"))
+    assert list(quillet.read(b"")) == []
     with pytest.raises(ValueError, match='unknown input format "csv"'):
         quillet.read(SAMPLE, format="csv")
     with pytest.raises(TypeError):
@@ -101,7 +104,7 @@ def test_every_real_file_agrees_with_quillet_dump_json_and_mrk(dump):
         out = subprocess.run([dump, "-q", "-f", "json", str(path)], capture_output=True)
         if out.returncode > 1:  # not ISO 2709: Python says so too
             with pytest.raises(ValueError):
-                quillet.read(path)
+                list(quillet.read(path))
             continue
         want = [json.loads(line) for line in out.stdout.decode("utf-8").splitlines()]
         records = list(quillet.read(path))

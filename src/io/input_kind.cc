@@ -61,6 +61,37 @@ bool parseInputFormat(std::string_view name, InputFormat* format) noexcept {
   return false;
 }
 
+std::string noRecordMessage(InputFormat format, std::string_view head) {
+  std::string out = "no ";
+  out += inputFormatName(format);
+  out += " record found (";
+  const InputFormat looks = detectFormat(head);
+  if (GzipSource::Recognises(head.data(), head.size())) {
+    out += "it looks like gzip data that does not decompress";
+  } else if (looks != InputFormat::kAuto && looks != format && !head.empty()) {
+    out += "it looks like ";
+    out += inputFormatName(looks);
+  } else {
+    // The first bytes as they are where they are printable, so the user sees
+    // what the file holds.
+    static const char kHex[] = "0123456789ABCDEF";
+    out += "it starts with \"";
+    for (const char c : head.substr(0, 16)) {
+      const unsigned char b = static_cast<unsigned char>(c);
+      if (b >= 0x20 && b < 0x7F && b != '"' && b != '\\') {
+        out += c;
+      } else {
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+      }
+    }
+    out += head.size() > 16 ? "...\"" : "\"";
+  }
+  out += ')';
+  return out;
+}
+
 const char* inputFormatName(InputFormat format) noexcept {
   switch (format) {
     case InputFormat::kAuto: return "auto";

@@ -233,6 +233,17 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
   return bad;
 }
 
+void Dumper::EndOfInput(const std::string& name, std::uint64_t framed, quillet::Reader& reader,
+                        Stats& stats) {
+  // Bytes and no record: one answer for the whole input (the caller's),
+  // rather than a report of junk as long as the file; a read error is told.
+  if (framed == 0 && reader.position() > 0 && reader.readError().empty()) {
+    stats.no_record = true;
+    return;
+  }
+  ReportTrailing(name, reader, stats);
+}
+
 void Dumper::ReportTrailing(const std::string& name, quillet::Reader& reader, Stats& stats) {
   for (const Problem& p : reader.problems()) {
     if (p.kind == Problem::Kind::kReadError) {
@@ -344,7 +355,7 @@ Stats Dumper::DumpParallel(const std::string& name, quillet::Reader& reader, uns
   }
   submit();
   pool.FinishAll();
-  if (ordinal < end) ReportTrailing(name, reader, stats);
+  if (ordinal < end) EndOfInput(name, ordinal, reader, stats);
   return stats;
 }
 
@@ -448,7 +459,7 @@ Stats Dumper::Dump(const std::string& name, quillet::Reader& reader, const Progr
     if (Process(name, ordinal, rec)) ++stats.bad_records;
     if (progress) progress(reader.position(), ordinal);
   }
-  if (selected < end) ReportTrailing(name, reader, stats);
+  if (selected < end) EndOfInput(name, ordinal, reader, stats);
   Flush();
   return stats;
 }

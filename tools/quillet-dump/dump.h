@@ -66,6 +66,9 @@ struct Stats {
   std::uint64_t bytes_skipped = 0;  // junk between and after records
   std::uint64_t stray_problems = 0; // problems after the last record (junk, strict mode)
   bool read_error = false;
+  // The input was read to its end and held bytes, but no record: it is
+  // not of the format read (not summed).
+  bool no_record = false;
   Stats& operator+=(const Stats& o);
 };
 
@@ -157,6 +160,10 @@ class Dumper {
   // formats them on a worker (in dump.cc).
   class Batch;
 
+  // At the end of the input, after `framed` records: what came after the
+  // last record is reported, or the input marked as holding none.
+  void EndOfInput(const std::string& name, std::uint64_t framed, quillet::Reader& reader,
+                  Stats& stats);
   // Reports what came after the last record, when the whole input was read.
   void ReportTrailing(const std::string& name, quillet::Reader& reader, Stats& stats);
   // Whether `rec` is selected by --where and --ids.

@@ -65,7 +65,8 @@ const char* Extension(Format format) {
 
 // Dumps one input ("-" for standard input) into `stats`, with a progress
 // line when `progress_wanted` and the input is a big file. False, with the
-// reason on stderr, when it cannot be opened or is not ISO 2709.
+// reason on stderr, when it cannot be opened, looks like another format than
+// the one asked for, or holds no record.
 bool DumpFile(const CommandLine& command, const std::string& file, bool progress_wanted,
               Dumper& dumper, Stats* stats) {
   const Options& options = command.options;
@@ -91,6 +92,7 @@ bool DumpFile(const CommandLine& command, const std::string& file, bool progress
       return false;
     }
   }
+  const std::string head(reader->head(32));  // for the words if it holds no record
   struct stat st;
   const bool big = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
                    static_cast<std::uint64_t>(st.st_size) >= kProgressMinBytes;
@@ -106,6 +108,11 @@ bool DumpFile(const CommandLine& command, const std::string& file, bool progress
   } else {
     *stats =
         parallel ? dumper.DumpParallel(file, *reader, command.jobs) : dumper.Dump(file, *reader);
+  }
+  if (stats->no_record) {
+    std::cerr << "quillet-dump: " << file << ": "
+              << quillet::noRecordMessage(reader->format(), head) << '\n';
+    return false;
   }
   return true;
 }
