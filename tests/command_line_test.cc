@@ -62,6 +62,10 @@ TEST(DumpCommandLine, RefusesWithTheReason) {
        "--split writes records: it goes with no --count, --check, --index or --stats"},
       {{"--split-size", "1K", "-o", "p", "--stats"},
        "--split writes records: it goes with no --count, --check, --index or --stats"},
+      {{"--max-problems", "many"}, "--max-problems must be a whole number from 0"},
+      {{"--to-charset", "MARC-8"}, "--to-charset marc8 goes with -f marc: the text formats are UTF-8"},
+      {{"--to-charset", "marc8", "-f", "marc", "--charset", "raw"},
+       "--to-charset marc8 needs the text decoded: not with --charset raw"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
@@ -79,12 +83,13 @@ TEST(DumpCommandLine, ParserRefusalsExitWithFailure) {
         std::vector<const char*>{"--index", "--stats"}, std::vector<const char*>{"--format", "csv"},
         std::vector<const char*>{"--charset", "latin1"},
         std::vector<const char*>{"--input-format", "csv"},
+        std::vector<const char*>{"--to-charset", "latin1"},
         std::vector<const char*>{"--no-such-option"}}) {
     SCOPED_TRACE(args[0]);
     const ParsedCommandLine parsed = Parse(args);
     EXPECT_FALSE(parsed.run);
     EXPECT_EQ(kExitFailure, parsed.exit_code);
-    EXPECT_NE("", parsed.err);
+    EXPECT_EQ(0u, parsed.err.rfind("quillet-dump: ", 0)) << parsed.err;
     EXPECT_EQ("", parsed.out);
   }
 }
@@ -159,6 +164,13 @@ TEST(DumpCommandLine, AcceptedCombinations) {
   EXPECT_EQ(Mode::kCount, counting.command.options.mode);
   EXPECT_EQ(quillet::Charset::kMarc8, counting.command.options.charset);
   EXPECT_EQ(quillet::InputFormat::kIso2709, counting.command.options.input_format);
+  EXPECT_EQ(20u, counting.command.options.max_problems);
+
+  const ParsedCommandLine converting =
+      Parse({"-f", "marc", "--to-charset", "MARC-8", "--max-problems", "0"});
+  ASSERT_TRUE(converting.run) << converting.err;
+  EXPECT_EQ(quillet::OutputCharset::kMarc8, converting.command.options.to_charset);
+  EXPECT_EQ(0u, converting.command.options.max_problems);
   EXPECT_TRUE(counting.command.options.nfc && counting.command.options.quiet);
 }
 

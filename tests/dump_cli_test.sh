@@ -210,6 +210,29 @@ big=$work/big.mrc
 for _ in $(seq 200); do cat "$sample"; done >"$big"
 status=$( (trap '' PIPE; "$dump" "$big" 2>"$work/err"; echo $? >"$work/status") | head -1 >/dev/null; cat "$work/status")
 check "closed pipe with SIGPIPE ignored exits 2" '[ "$status" = 2 ] && grep -q "cannot write output" "$work/err"'
+for mode in "" "--format json" "--index" "-j 2"; do
+  # shellcheck disable=SC2086
+  status=$( ("$dump" $mode "$big" 2>"$work/err"; echo $? >"$work/status") | head -1 >/dev/null; cat "$work/status")
+  check "closed pipe exits 2 ($mode)" '[ "$status" = 2 ] && grep -q "cannot write output: Broken pipe" "$work/err"'
+done
+
+# Problems are reported up to --max-problems per record, then counted.
+{ echo "=LDR  00000nam a2200000   4500"; for _ in $(seq 30); do echo "=500  10"; done; } |
+  "$mrk2mrc" >"$work/many.mrc"  # 30 data fields without a subfield
+run 1 "many problems" "$dump" --check "$work/many.mrc"
+check "20 problems, then a count" '[ "$(grep -c "record 1 at" "$work/err")" = 21 ] && grep -q "more problems in this record" "$work/err"'
+run 1 "every problem" "$dump" --check --max-problems 0 "$work/many.mrc"
+check "no count with --max-problems 0" '! grep -q "more problems" "$work/err"'
+
+# MARC-8 out and back: the same text.
+run 0 "to MARC-8" "$dump" -f marc --to-charset marc8 "$sample"
+cp "$work/out" "$work/marc8.mrc"
+check "leader/09 blank" '[ "$(head -c 10 "$work/marc8.mrc" | tail -c 1)" = " " ]'
+run 0 "MARC-8 back to UTF-8" "$dump" -f json --nfc "$work/marc8.mrc"
+# The same text; only the record lengths differ.
+sed 's/"leader":"...../"leader":"/' "$work/out" >"$work/back.jsonl"
+sed 's/"leader":"...../"leader":"/' "$golden/sample.jsonl" >"$work/want.jsonl"
+same "MARC-8 round trip" "$work/want.jsonl" "$work/back.jsonl"
 
 # Read as ISO 2709 (-i marc), inputs of other formats are named, not parsed.
 printf '<?xml version="1.0"?>\n<collection/>\n' >"$work/x.xml"

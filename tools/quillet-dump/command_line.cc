@@ -91,7 +91,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   CommandLine& command = parsed.command;
   Options& options = command.options;
   bool count = false, check = false, index = false, stats = false;
-  std::string format_name = "mrk", offset_text, limit_text;
+  std::string format_name = "mrk", offset_text, limit_text, max_problems_text;
   std::vector<std::string> tags;
   const std::map<std::string, Format> formats{
       {"mrk", Format::kMnemonic}, {"line", Format::kLine}, {"json", Format::kJson},
@@ -123,6 +123,18 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                    ? std::string()
                    : "unknown input format \"" + name + "\": use auto, marc, xml, json or mrk";
       });
+  std::string to_charset_name;
+  app.add_option("--to-charset", to_charset_name,
+                 "With -f marc, the character set records are written in: utf-8 (the default "
+                 "once decoded) or marc8 (leader/09 blank; what MARC-8 lacks as &#xXXXX;)")
+      ->type_name("NAME")
+      ->check([](const std::string& name) {
+        quillet::Charset charset;
+        return quillet::parseCharset(name, &charset) &&
+                       (charset == quillet::Charset::kUtf8 || charset == quillet::Charset::kMarc8)
+                   ? std::string()
+                   : "unknown charset to write \"" + name + "\": use utf-8 or marc8";
+      });
   std::string charset_name = "auto";
   app.add_option("--charset", charset_name,
                  "How text is read: auto (leader/09 and the bytes), marc8, utf-8, raw (bytes as "
@@ -138,28 +150,39 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                "Also report what the classic interface throws (control number included), and "
                "encoding problems");
   app.add_flag("-q,--quiet", options.quiet, "Report no problems; the exit code still tells");
-  app.add_option("--offset", offset_text, "Skip the first N records of each file");
-  app.add_option("--limit", limit_text, "Stop after N records of each file");
+  app.add_option("--offset", offset_text, "Skip the first N records of each file")->type_name("N");
+  app.add_option("--limit", limit_text, "Stop after N records of each file")->type_name("N");
+  app.add_option("--max-problems", max_problems_text,
+                 "Report at most N problems per record, then how many more (default 20; 0 for "
+                 "all)")
+      ->type_name("N");
   app.add_option("-t,--tag", tags, "Print only fields whose tag matches: 245, 6XX, 6.. (repeatable)")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("TAG");
   std::vector<std::string> where;
   std::string ids_file;
   app.add_option("--where", where,
                  "Keep records where: TAG?, TAG=VALUE, TAG~TEXT, TAG$CODE?, TAG$CODE=VALUE or "
                  "TAG$CODE~TEXT holds (repeatable: all must)")
-      ->allow_extra_args(false);
-  app.add_option("--ids", ids_file, "Keep records whose 001 is one of the lines of this file");
+      ->allow_extra_args(false)
+      ->type_name("EXPR");
+  app.add_option("--ids", ids_file, "Keep records whose 001 is one of the lines of this file")
+      ->type_name("FILE");
   std::string split_text, split_size_text;
-  app.add_option("--split", split_text, "Write the records N per file: PREFIX-00001.EXT, ...");
+  app.add_option("--split", split_text, "Write the records N per file: PREFIX-00001.EXT, ...")
+      ->type_name("N");
   app.add_option("--split-size", split_size_text,
-                 "Write the records in files of at most SIZE bytes (100M, 512K, 2G)");
+                 "Write the records in files of at most SIZE bytes (100M, 512K, 2G)")
+      ->type_name("SIZE");
   app.add_option("-o,--output", command.prefix,
-                 "The PREFIX of the files of --split and --split-size");
+                 "The PREFIX of the files of --split and --split-size")
+      ->type_name("PREFIX");
   app.add_flag("--force", command.force, "Overwrite the files --split writes when they exist");
   std::string jobs_text;
   app.add_option("-j,--jobs", jobs_text,
                  "Parse and format records on N threads (default: the number of cores); the "
-                 "output is the same");
+                 "output is the same")
+      ->type_name("N");
 
   try {
     app.parse(argc, argv);
@@ -169,6 +192,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     parsed.exit_code = app.exit(e, out, err) == 0 ? kExitClean : kExitFailure;
     parsed.out = out.str();
     parsed.err = err.str();
+    // Every message of the tool says whose it is.
+    if (!parsed.err.empty()) parsed.err = "quillet-dump: " + parsed.err;
     return parsed;
   }
   if (!offset_text.empty() && !ParseCount(offset_text, &options.offset)) {
@@ -176,6 +201,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   }
   if (!limit_text.empty() && !ParseCount(limit_text, &options.limit)) {
     return Refusal("--limit must be a whole number from 0");
+  }
+  if (!max_problems_text.empty() && !ParseCount(max_problems_text, &options.max_problems)) {
+    return Refusal("--max-problems must be a whole number from 0");
   }
   for (const std::string& tag : tags) {
     if (!quillet::isTagPattern(tag)) {
@@ -212,6 +240,19 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   options.format = formats.at(format_name);
   quillet::parseCharset(charset_name, &options.charset);
   quillet::parseInputFormat(input_name, &options.input_format);
+  if (!to_charset_name.empty()) {
+    quillet::Charset to = quillet::Charset::kUtf8;
+    quillet::parseCharset(to_charset_name, &to);
+    if (to == quillet::Charset::kMarc8) {
+      if (options.format != Format::kIso2709) {
+        return Refusal("--to-charset marc8 goes with -f marc: the text formats are UTF-8");
+      }
+      if (options.charset == quillet::Charset::kRaw) {
+        return Refusal("--to-charset marc8 needs the text decoded: not with --charset raw");
+      }
+      options.to_charset = quillet::OutputCharset::kMarc8;
+    }
+  }
   if (count) options.mode = Mode::kCount;
   if (check) options.mode = Mode::kCheck;
   if (index) options.mode = Mode::kIndex;

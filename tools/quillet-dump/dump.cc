@@ -132,6 +132,13 @@ void Dumper::Report(const std::string& name, std::uint64_t ordinal, std::uint64_
   err_ << "at byte " << offset << ": " << message << '\n';
 }
 
+void Dumper::ReportProblem(const std::string& name, std::uint64_t ordinal,
+                           std::uint64_t offset, const std::string& message) {
+  if (options_.max_problems == 0 || ++reported_ <= options_.max_problems) {
+    Report(name, ordinal, offset, message);
+  }
+}
+
 void Dumper::AppendIndex(const std::string& name, std::uint64_t ordinal, const RecordView& rec) {
   std::string line;
   if (options_.file_column) {
@@ -169,15 +176,16 @@ void Dumper::AppendIndex(const std::string& name, std::uint64_t ordinal, const R
 
 bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const RecordView& rec) {
   if (options_.mode == Mode::kCount) return false;
+  reported_ = 0;
   bool bad = false;
   for (const Problem& p : rec.problems()) {
-    Report(name, ordinal, p.offset, p.describe());
+    ReportProblem(name, ordinal, p.offset, p.describe());
     bad = true;
   }
   if (options_.strict) {
     const std::string verdict = ClassicVerdict(rec);
     if (!verdict.empty()) {
-      Report(name, ordinal, rec.offset(), "classic interface: " + verdict);
+      ReportProblem(name, ordinal, rec.offset(), "classic interface: " + verdict);
       bad = true;
     }
   }
@@ -197,16 +205,16 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
     case Mode::kPrint: {
       std::size_t replaced = 0;
       try {
-        replaced = quillet::writeRecord(options_.format, rec, text_, buffer_, options_.filter);
+        replaced = quillet::writeRecord(options_.format, rec, text_, buffer_, options_.filter,
+                                        options_.to_charset);
       } catch (const std::length_error& e) {
-        Report(name, ordinal, rec.offset(), std::string("not written: ") + e.what());
+        ReportProblem(name, ordinal, rec.offset(), std::string("not written: ") + e.what());
         bad = true;
       }
-      if (replaced != 0) {
-        Report(name, ordinal, rec.offset(),
-               std::to_string(replaced) +
-                   (replaced == 1 ? " character" : " characters") +
-                   " that XML does not allow replaced with U+FFFD");
+      if (replaced != 0 && options_.format == quillet::Format::kMarcXml) {
+        ReportProblem(name, ordinal, rec.offset(),
+                      std::to_string(replaced) + (replaced == 1 ? " character" : " characters") +
+                          " that XML does not allow replaced with U+FFFD");
         bad = true;
       }
       break;
@@ -221,13 +229,19 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
   }
   if (encoding && options_.charset != quillet::Charset::kRaw) {
     if (const char* disagreement = text_.guess().disagreement()) {
-      Report(name, ordinal, rec.offset() + 9, disagreement);
+      ReportProblem(name, ordinal, rec.offset() + 9, disagreement);
       bad = true;
     }
     for (const quillet::TextProblem& p : text_.problems()) {
-      Report(name, ordinal, p.offset, p.describe());
+      ReportProblem(name, ordinal, p.offset, p.describe());
       bad = true;
     }
+  }
+  if (options_.max_problems != 0 && reported_ > options_.max_problems) {
+    const std::uint64_t more = reported_ - options_.max_problems;
+    Report(name, ordinal, rec.offset(),
+           std::to_string(more) + (more == 1 ? " more problem" : " more problems") +
+               " in this record");
   }
   if (buffer_.size() >= kFlushThreshold) Flush();
   return bad;

@@ -53,6 +53,8 @@ struct Options {
   bool by_ids = false;
   quillet::Charset charset = quillet::Charset::kAuto;
   quillet::InputFormat input_format = quillet::InputFormat::kAuto;  // how files are read
+  quillet::OutputCharset to_charset = quillet::OutputCharset::kText;  // of -f marc
+  std::uint64_t max_problems = 20;  // reported per record, then a count; 0 for all
   bool nfc = false;            // compose the text to NFC
   bool check_encoding = false; // report what cannot be decoded, and lying leaders
   bool strict = false;         // also the classic interface's full verdict (and encoding)
@@ -172,6 +174,9 @@ class Dumper {
   bool Process(const std::string& name, std::uint64_t ordinal, const quillet::RecordView& rec);
   void Report(const std::string& name, std::uint64_t ordinal, std::uint64_t offset,
               const std::string& message);
+  // A problem of the record being processed: reported up to --max-problems.
+  void ReportProblem(const std::string& name, std::uint64_t ordinal, std::uint64_t offset,
+                     const std::string& message);
   void AppendIndex(const std::string& name, std::uint64_t ordinal,
                    const quillet::RecordView& rec);
 
@@ -181,6 +186,7 @@ class Dumper {
   quillet::OutputBuffer buffer_;  // output waiting to be written
   quillet::RecordText text_;
   TagStats tag_stats_;
+  std::uint64_t reported_ = 0;  // problems of the record being processed, reported or not
   bool erase_line_ = false;
 };
 

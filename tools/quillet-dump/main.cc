@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -134,6 +135,9 @@ void WriteText(Output& out, const std::string& text) { out.Write(text.data(), te
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed pipe is a write error like any other (exit 2, as documented),
+  // not a signal that ends the run unannounced.
+  std::signal(SIGPIPE, SIG_IGN);
   const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
   if (!parsed.run) {
     std::cout << parsed.out;
