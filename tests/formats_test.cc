@@ -110,6 +110,22 @@ TEST(RecordText, ReportsUndecodableBytesWithTheirOffsetInTheInput) {
   EXPECT_EQ("tag\xEF\xBF\xBD", text.plain("tag\x80"));
 }
 
+TEST(OutputBuffer, GrowsKeepingItsBytesAndMovesWhole) {
+  OutputBuffer out;
+  std::string want;
+  for (int i = 0; i < 20000; ++i) {  // past the first allocation
+    const std::string piece = std::to_string(i) + ',';
+    out.append(piece);
+    want += piece;
+  }
+  EXPECT_EQ(want, out.view());
+  OutputBuffer moved(std::move(out));
+  EXPECT_EQ(want, moved.view());
+  EXPECT_EQ(0u, out.size());  // NOLINT(bugprone-use-after-move): left empty, and usable
+  out.append("again");
+  EXPECT_EQ("again", out.view());
+}
+
 TEST(Formats, EscapeEveryByteThatCouldBreakALine) {
   const struct {
     std::string in;

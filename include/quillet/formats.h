@@ -63,9 +63,18 @@ QUILLET_EXPORT extern const char kMarcXmlFooter[];
 /// Owns its bytes. Movable, not copyable; one thread at a time.
 class QUILLET_EXPORT OutputBuffer {
  public:
+  /// An empty buffer; it allocates when first written to.
   OutputBuffer() = default;
-  OutputBuffer(OutputBuffer&&) noexcept = default;
-  OutputBuffer& operator=(OutputBuffer&&) noexcept = default;
+  /// Takes over the other's bytes; the other is left empty.
+  OutputBuffer(OutputBuffer&& other) noexcept { *this = std::move(other); }
+  /// Takes over the other's bytes; the other is left empty.
+  OutputBuffer& operator=(OutputBuffer&& other) noexcept {
+    data_ = std::move(other.data_);
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    other.size_ = other.capacity_ = 0;
+    return *this;
+  }
 
   /// At least `n` writable bytes at the end of the buffer; valid until the
   /// next call that adds bytes.

@@ -135,9 +135,11 @@ struct QUILLET_EXPORT Problem {
   /// A number that goes with the kind: the bytes skipped, the declared
   /// record length, the field's length; 0 when none.
   std::uint64_t value;
-  /// For text formats, the line and column (from 1; columns count bytes)
-  /// of the damage; 0 for ISO 2709 input.
+  /// For text formats, the line of the damage (from 1); 0 for ISO 2709
+  /// input.
   std::uint32_t line = 0;
+  /// For text formats, the column of the damage (from 1, in bytes); 0 for
+  /// ISO 2709 input.
   std::uint32_t column = 0;
   /// Words that go with the kind (what a parser found, the element
   /// skipped), valid UTF-8; empty for most kinds.
