@@ -19,10 +19,16 @@ constexpr int kExitProblems = 1;
 constexpr int kExitFailure = 2;
 
 const char kUsage[] =
-    "usage: mrk2mrc [IN.mrk [OUT.mrc]]\n"
+    "Usage: mrk2mrc [IN.mrk [OUT.mrc]]\n"
     "Builds ISO 2709 records from mnemonic text (=LDR, =245  10$a...), the form\n"
     "quillet-dump prints by default. IN and OUT default to standard input and\n"
-    "output (also as -). Lengths, base address and directory are computed.\n"
+    "output (also as -). Lengths, base address and directory are computed; what\n"
+    "the text holds that cannot be read as it stands is reported with its line.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
     "Exit status: 0 clean, 1 some text reported and repaired or skipped, 2 failure.\n";
 
 }  // namespace
@@ -32,6 +38,10 @@ int main(int argc, char** argv) {
   const std::string out = argc > 2 ? argv[2] : "-";
   if (in == "-h" || in == "--help") {
     std::cout << kUsage;
+    return kExitClean;
+  }
+  if (in == "--version") {
+    std::cout << "mrk2mrc " << QUILLET_VERSION << '\n';
     return kExitClean;
   }
   if (argc > 3 || (!in.empty() && in[0] == '-' && in != "-")) {

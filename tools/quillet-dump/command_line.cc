@@ -82,8 +82,9 @@ bool LoadIds(const std::string& path, Options* options, std::string* error) {
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   CLI::App app{
-      "Prints, counts, checks and indexes ISO 2709 (MARC) record files, damaged ones\n"
-      "included. Reads standard input when no FILE is given or FILE is -.",
+      "Prints, counts, checks, indexes and converts MARC record files (ISO 2709,\n"
+      "MARCXML, MARC-in-JSON, mnemonic text), damaged ones included. Reads standard\n"
+      "input when no FILE is given or FILE is -.",
       "quillet-dump"};
   app.set_version_flag("--version", std::string("quillet-dump ") + QUILLET_VERSION);
 
@@ -97,11 +98,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       {"mrk", Format::kMnemonic}, {"line", Format::kLine}, {"json", Format::kJson},
       {"xml", Format::kMarcXml}, {"marc", Format::kIso2709}};
 
-  app.add_option("FILE", command.files, "Record files, read in order");
+  app.add_option("FILE", command.files, "Record files, read in order")->type_name("FILE");
   app.add_option("-f,--format", format_name,
                  "Output format: mrk (default), line, json (JSON Lines), xml (MARCXML) or "
                  "marc (ISO 2709)")
-      ->check(CLI::IsMember({"mrk", "line", "json", "xml", "marc"}));
+      ->check(CLI::IsMember({"mrk", "line", "json", "xml", "marc"}))
+      ->type_name("FORMAT");
   auto* count_flag = app.add_flag("--count", count, "Print the number of records per file");
   auto* check_flag = app.add_flag("--check", check, "Report structural problems only");
   auto* index_flag = app.add_flag(
@@ -117,6 +119,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_option("-i,--input-format", input_name,
                  "Input format: auto (default: told from the first bytes), marc (ISO 2709; also "
                  "iso2709, usmarc), xml (MARCXML), json (MARC-in-JSON), mrk (mnemonic text)")
+      ->type_name("FORMAT")
       ->check([](const std::string& name) {
         quillet::InputFormat format;
         return quillet::parseInputFormat(name, &format)
@@ -139,6 +142,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_option("--charset", charset_name,
                  "How text is read: auto (leader/09 and the bytes), marc8, utf-8, raw (bytes as "
                  "they are)")
+      ->type_name("NAME")
       ->check([](const std::string& name) {
         quillet::Charset charset;
         return quillet::parseCharset(name, &charset) ? std::string() : quillet::charsetError(name);
