@@ -39,18 +39,19 @@ TEST(DumpCommandLine, RefusesWithTheReason) {
        "--tag 24 can match no tag: a pattern is three characters, such as 245, 6XX or 6.."},
       {{"--tag", "245", "--tag", "6XXX"},
        "--tag 6XXX can match no tag: a pattern is three characters, such as 245, 6XX or 6.."},
-      {{"--split", "0", "-o", "p"}, "--split must be a whole number from 1"},
-      {{"--split", "five", "-o", "p"}, "--split must be a whole number from 1"},
-      {{"--split-size", "0", "-o", "p"},
+      {{"--split", "0", "-s", "p"}, "--split must be a whole number from 1"},
+      {{"--split", "five", "-s", "p"}, "--split must be a whole number from 1"},
+      {{"--split-size", "0", "-s", "p"},
        "--split-size must be a size such as 100M, 512K or 1000000"},
-      {{"--split-size", "M", "-o", "p"},
+      {{"--split-size", "M", "-s", "p"},
        "--split-size must be a size such as 100M, 512K or 1000000"},
-      {{"--split-size", "2T", "-o", "p"},
+      {{"--split-size", "2T", "-s", "p"},
        "--split-size must be a size such as 100M, 512K or 1000000"},
-      {{"--split-size", "17179869184G", "-o", "p"},  // 2^64 bytes
+      {{"--split-size", "17179869184G", "-s", "p"},  // 2^64 bytes
        "--split-size must be a size such as 100M, 512K or 1000000"},
-      {{"--split", "5"}, "--split and --split-size go with -o PREFIX, and -o with them"},
-      {{"-o", "p"}, "--split and --split-size go with -o PREFIX, and -o with them"},
+      {{"--split", "5"}, "--split and --split-size go with -s PREFIX, and -s with them"},
+      {{"-s", "p"}, "--split and --split-size go with -s PREFIX, and -s with them"},
+      {{"--output", "p"}, "--split and --split-size go with -s PREFIX, and -s with them"},
       {{"--jobs", "0"}, "--jobs must be a whole number from 1 to 1024"},
       {{"-j", "1025"}, "--jobs must be a whole number from 1 to 1024"},
       {{"--where", "245x"}, "--where 245x: expected ?, = or ~ after 245"},
@@ -58,9 +59,9 @@ TEST(DumpCommandLine, RefusesWithTheReason) {
        "--where 24: a condition starts with a tag pattern of three characters and goes on with "
        "?, =, ~ or $"},
       {{"--ids", no_ids.c_str()}, "cannot open " + no_ids + ": No such file or directory"},
-      {{"--split", "5", "-o", "p", "--check"},
+      {{"--split", "5", "-s", "p", "--check"},
        "--split writes records: it goes with no --count, --check, --index or --stats"},
-      {{"--split-size", "1K", "-o", "p", "--stats"},
+      {{"--split-size", "1K", "-s", "p", "--stats"},
        "--split writes records: it goes with no --count, --check, --index or --stats"},
       {{"--max-problems", "many"}, "--max-problems must be a whole number from 0"},
       {{"--to-charset", "MARC-8"}, "--to-charset marc8 goes with -f marc: the text formats are UTF-8"},
@@ -81,6 +82,7 @@ TEST(DumpCommandLine, ParserRefusalsExitWithFailure) {
   for (const auto& args :
        {std::vector<const char*>{"--count", "--check"},
         std::vector<const char*>{"--index", "--stats"}, std::vector<const char*>{"--format", "csv"},
+        std::vector<const char*>{"-o", "turbomarc"},
         std::vector<const char*>{"--charset", "latin1"},
         std::vector<const char*>{"--input-format", "csv"},
         std::vector<const char*>{"--to-charset", "latin1"},
@@ -135,7 +137,7 @@ TEST(DumpCommandLine, AcceptedCombinations) {
   EXPECT_TRUE(checking.command.parallel());
 
   const ParsedCommandLine splitting = Parse(
-      {"--split-size", "2k", "-o", "out/piece", "--force", "--format", "xml", "-j", "4", "f"});
+      {"--split-size", "2k", "-s", "out/piece", "--force", "-o", "MARCXML", "-j", "4", "f"});
   ASSERT_TRUE(splitting.run) << splitting.err;
   EXPECT_EQ(2048u, splitting.command.split_bytes);
   EXPECT_EQ(0u, splitting.command.split_records);

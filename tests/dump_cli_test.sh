@@ -180,15 +180,15 @@ check "bad where message" 'grep -q "expected ?, = or ~ after 245" "$work/err"'
 
 # Splitting: pieces of N records or of at most SIZE bytes, each a whole file
 # of its format; existing pieces are kept unless --force.
-run 0 "split" "$dump" --split 5 -o "$work/piece" --format xml "$sample"
+run 0 "split" "$dump" --split 5 -s "$work/piece" --format xml "$sample"
 check "split makes 3 pieces" '[ "$(ls "$work"/piece-0000?.xml | wc -l)" = 3 ]'
 if command -v xmllint >/dev/null; then
   xmllint --noout "$work/piece-00003.xml" && pass || fail "the last piece is not well-formed"
 fi
-run 2 "split keeps files" "$dump" --split 5 -o "$work/piece" --format xml "$sample"
+run 2 "split keeps files" "$dump" --split 5 -s "$work/piece" --format xml "$sample"
 check "split says why" 'grep -q "piece-00001.xml: File exists (--force overwrites)" "$work/err"'
-run 0 "split force" "$dump" --split 5 -o "$work/piece" --format xml --force "$sample"
-run 0 "split size" "$dump" --split-size 2K -o "$work/sized" --format marc "$sample"
+run 0 "split force" "$dump" --split 5 -s "$work/piece" --format xml --force "$sample"
+run 0 "split size" "$dump" --split-size 2K --output "$work/sized" --format marc "$sample"
 cat "$work"/sized-*.mrc >"$work/joined.mrc"
 same "pieces joined" "$sample" "$work/joined.mrc"
 check "pieces within 2K" '[ -z "$(find "$work" -name "sized-*" -size +2048c)" ]'
@@ -242,6 +242,16 @@ for kind in "x.xml:MARCXML" "x.mrk:mnemonic" "x.json:JSON"; do
   run 2 "${kind%:*}" "$dump" -i marc --count "$work/${kind%:*}"
   check "${kind%:*} is called ${kind#*:}" 'grep -q "looks like ${kind#*:}" "$work/err"'
 done
+
+# The examples of the usage guide's "Coming from yaz-marcdump", as written.
+(
+  cd "$work" || exit 1
+  ln -sf "$root/examples" examples
+  sed -n '/^### Coming from yaz-marcdump/,/^### /p' "$root/docs/usage.md" |
+    sed -n '/^```sh$/,/^```$/p' | grep '^quillet-dump ' | sed "s|^quillet-dump |\"$dump\" |" >yaz.sh
+  [ "$(wc -l <yaz.sh)" -ge 5 ] && bash -e yaz.sh 2>yaz.err
+) && pass || fail "the yaz-marcdump examples run"
+check "their output" '[ -s "$work/sample.xml" ] && cmp -s "$work/sample.mrc" "$sample" && [ -s "$work/piece-00003.mrc" ]'
 
 # Input in which no record is found is one error, whatever the mode.
 printf 'root:x:0:0:root:/root:/bin/bash\n' >"$work/passwd"

@@ -94,15 +94,22 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   bool count = false, check = false, index = false, stats = false;
   std::string format_name = "mrk", offset_text, limit_text, max_problems_text;
   std::vector<std::string> tags;
+  // Output formats by the names of this tool and the ones users bring.
   const std::map<std::string, Format> formats{
-      {"mrk", Format::kMnemonic}, {"line", Format::kLine}, {"json", Format::kJson},
-      {"xml", Format::kMarcXml}, {"marc", Format::kIso2709}};
+      {"mrk", Format::kMnemonic}, {"mnemonic", Format::kMnemonic}, {"line", Format::kLine},
+      {"json", Format::kJson},    {"xml", Format::kMarcXml},       {"marcxml", Format::kMarcXml},
+      {"marc", Format::kIso2709}, {"iso2709", Format::kIso2709},   {"usmarc", Format::kIso2709}};
 
   app.add_option("FILE", command.files, "Record files, read in order")->type_name("FILE");
-  app.add_option("-f,--format", format_name,
+  app.add_option("-f,-o,--format", format_name,
                  "Output format: mrk (default), line, json (JSON Lines), xml (MARCXML) or "
                  "marc (ISO 2709)")
-      ->check(CLI::IsMember({"mrk", "line", "json", "xml", "marc"}))
+      ->transform(CLI::detail::to_lower)
+      ->check([&formats](const std::string& name) {
+        return formats.count(name) != 0
+                   ? std::string()
+                   : "unknown output format \"" + name + "\": use mrk, line, json, xml or marc";
+      })
       ->type_name("FORMAT");
   auto* count_flag = app.add_flag("--count", count, "Print the number of records per file");
   auto* check_flag = app.add_flag("--check", check, "Report structural problems only");
@@ -178,7 +185,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_option("--split-size", split_size_text,
                  "Write the records in files of at most SIZE bytes (100M, 512K, 2G)")
       ->type_name("SIZE");
-  app.add_option("-o,--output", command.prefix,
+  app.add_option("-s,--prefix,--output", command.prefix,
                  "The PREFIX of the files of --split and --split-size")
       ->type_name("PREFIX");
   app.add_flag("--force", command.force, "Overwrite the files --split writes when they exist");
@@ -228,7 +235,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   }
   command.jobs = static_cast<unsigned>(jobs);
   if (command.split() != !command.prefix.empty()) {
-    return Refusal("--split and --split-size go with -o PREFIX, and -o with them");
+    return Refusal("--split and --split-size go with -s PREFIX, and -s with them");
   }
   options.filter = quillet::TagFilter(tags);
   for (const std::string& expr : where) {
