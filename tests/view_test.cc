@@ -175,6 +175,9 @@ TEST(Reader, RepairsAndReportsDamage) {
        "@0+41  [data field without subfield delimiter (entry 0, tag 517) @37] $\n"},
       {"delimiter without a code", BuildRecord({{"245", Bytes("10$aT$")}}),
        "@0+45  [subfield delimiter without a code (entry 0, tag 245) @42] $a?\n"},
+      // The words stay text on one line, whatever bytes the tag holds.
+      {"a tag of bytes that are no text", Patched(BuildRecord({{"245", "1"}}), EntryPos(0), "\xFF\n\xFE"),
+       "@0+40  [data field shorter than its indicators (entry 0, tag \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD) @37] $\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

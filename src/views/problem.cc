@@ -66,7 +66,17 @@ std::string Problem::describe() const {
   }
   if (tag[0] != ' ' || tag[1] != ' ' || tag[2] != ' ') {
     if (!particulars.empty()) particulars += ", ";
-    particulars += "tag " + std::string(tag, 3);
+    particulars += "tag ";
+    // A damaged directory's tag may hold any byte; the words stay text on
+    // one line: a byte that is no printable ASCII is written U+FFFD.
+    for (const char c : tag) {
+      const unsigned char b = static_cast<unsigned char>(c);
+      if (b >= 0x20 && b < 0x7F) {
+        particulars += c;
+      } else {
+        particulars += "\xEF\xBF\xBD";
+      }
+    }
   }
   if (line != 0) {
     if (!particulars.empty()) particulars += ", ";
