@@ -24,8 +24,10 @@
 #include <quillet/iso2709.h>
 #include <quillet/quillet.h>
 #ifndef QUILLET_BENCH_CLASSIC_ONLY  // set when measuring versions without record views
-#include <quillet/marc_record.h>
 #include <quillet/view.h>
+#ifndef QUILLET_BENCH_NO_EDIT  // set when measuring versions without the editable record
+#include <quillet/marc_record.h>
+#endif
 #endif
 #include <unistd.h>
 
@@ -198,6 +200,7 @@ std::uint64_t WalkView(const quillet::RecordView& rec) {
   return r;
 }
 
+#ifndef QUILLET_BENCH_NO_EDIT
 // The typical editing job: every record read, changed and written again.
 Result EditRecords(const std::string& path) {
   const Clock::time_point start = Clock::now();
@@ -224,6 +227,7 @@ Result EditRecords(const std::string& path) {
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return r;
 }
+#endif
 
 // The file's bytes through a pipe, written by a thread from memory.
 Result ViewsThroughPipe(const std::vector<char>& bytes, std::size_t size) {
@@ -305,7 +309,9 @@ int main(int argc, char** argv) {
          quillet::Reader reader(in);
          return ReadViews(reader, start);
        }},
+#ifndef QUILLET_BENCH_NO_EDIT
       {"edit", [&] { return EditRecords(path); }},
+#endif
 #endif
       {"read()",
        [&] {
@@ -385,7 +391,9 @@ int main(int argc, char** argv) {
   std::printf("%-34s %6.2f  (target >= 3)\n", "walk / views", walk / views);
   std::printf("%-34s %6.2f  (target <= 1.5)\n", "views / floor", views / floor);
   std::printf("%-34s %6.2f  (target <= 1.3)\n", "views-pipe / views", pipe / views);
+#ifndef QUILLET_BENCH_NO_EDIT
   std::printf("%-34s %6.2f  (target <= 2)\n", "edit / views", median_of("edit") / views);
+#endif
 #endif
   return 0;
 }
