@@ -48,6 +48,10 @@ class Reader::Impl {
     return format_;
   }
 
+  // The framer once the input is known to be ISO 2709, else null: the
+  // common case is called without a virtual call, and inlined.
+  RecordFramer* iso() const { return iso_; }
+
  private:
   void Decide() {
     decided_ = true;
@@ -56,7 +60,10 @@ class Reader::Impl {
       format_ = detectFormat(framer_->Head(kDetectBytes));
       if (format_ == InputFormat::kAuto) format_ = InputFormat::kIso2709;
     }
-    if (format_ == InputFormat::kIso2709) return;
+    if (format_ == InputFormat::kIso2709) {
+      iso_ = framer_.get();
+      return;
+    }
     if (format_ != InputFormat::kMnemonic) {  // no reader of its own yet
       format_ = InputFormat::kIso2709;
       return;
@@ -69,6 +76,7 @@ class Reader::Impl {
   Options options_;
   std::unique_ptr<RecordFramer> framer_;
   std::unique_ptr<RecordStream> text_;
+  RecordFramer* iso_ = nullptr;
   InputFormat format_ = InputFormat::kIso2709;
   bool decided_ = false;
 };
@@ -90,7 +98,10 @@ Reader::~Reader() = default;
 Reader::Reader(Reader&& other) noexcept = default;
 Reader& Reader::operator=(Reader&& other) noexcept = default;
 
-bool Reader::next(RecordView& rec) { return impl_->stream().Next(rec); }
+bool Reader::next(RecordView& rec) {
+  if (RecordFramer* framer = impl_->iso()) return framer->RecordFramer::Next(rec);
+  return impl_->stream().Next(rec);
+}
 Span<Problem> Reader::problems() const { return impl_->stream().Problems(); }
 std::uint64_t Reader::position() const { return impl_->stream().Position(); }
 const std::string& Reader::readError() const { return impl_->stream().ReadError(); }
