@@ -7,6 +7,12 @@
 
 #include <rapidjson/error/en.h>
 
+#include "common/word_scan.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quillet {
 
 namespace {
@@ -30,6 +36,34 @@ inline bool JsonBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c =
 std::uint32_t JsonClamp(std::uint64_t n) {
   return n > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
                                                        : static_cast<std::uint32_t>(n);
+}
+
+// How far from `p` (of `n` bytes) the first byte that is a, b, c or d
+// stands; n when none is. The scanner's inner loop: most bytes of JSON
+// are none of the four it looks for.
+inline std::size_t JsonFind(const char* p, std::size_t n, char a, char b, char c, char d) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c), vd = _mm_set1_epi8(d);
+  for (; n - i >= 16; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(x, vc), _mm_cmpeq_epi8(x, vd)));
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#else
+  using namespace word_scan;
+  for (; n - i >= 8; i += 8) {
+    const std::uint64_t x = Load8(p + i);
+    if ((EqualBits(x, a) | EqualBits(x, b) | EqualBits(x, c) | EqualBits(x, d)) != 0) break;
+  }
+#endif
+  for (; i < n; ++i) {
+    const char x = p[i];
+    if (x == a || x == b || x == c || x == d) return i;
+  }
+  return n;
 }
 
 // A byte of junk, for the user.
@@ -187,6 +221,13 @@ bool JsonReader::Between(bool end) {
       depth_ = 0;
       in_string_ = false;
       escaped_ = false;
+      // In JSON lines, an object whole on its line is parsed straight away:
+      // RapidJSON finds where it ends, and the scanner is needed only for
+      // objects it cannot read to their end.
+      if (lines_ == Lines::kYes && ParseLine()) {
+        in_object_ = false;
+        after_element_ = in_array_;
+      }
       return true;
     case '[':
       if (in_array_) break;
@@ -233,17 +274,18 @@ JsonReader::Frame JsonReader::ScanObject(bool end) {
   const char* const data = buffer_.data();
   const std::size_t size = buffer_.size();
   std::size_t i = pos_;
+  // In locals, so that they stay in registers through the loop.
+  unsigned depth = depth_;
+  bool in_string = in_string_;
+  bool escaped = escaped_;
   Frame frame = Frame::kMore;
-  for (; i < size; ++i) {
-    const char c = data[i];
-    if (in_string_) {
-      if (escaped_) {
-        escaped_ = false;
-      } else if (c == '"') {
-        in_string_ = false;
-      } else if (c == '\\') {
-        escaped_ = true;
+  while (i < size) {
+    if (in_string) {
+      if (!escaped) {
+        i += JsonFind(data + i, size - i, '"', '\\', '\n', '"');
+        if (i == size) break;
       }
+      const char c = data[i];
       if (c == '\n') {
         // Never in a string: the string is broken. In JSON lines the object
         // ends with its line; otherwise the scanner takes the string for
@@ -253,16 +295,26 @@ JsonReader::Frame JsonReader::ScanObject(bool end) {
           frame = Frame::kCut;
           break;
         }
-        in_string_ = false;
-        escaped_ = false;
+        in_string = false;
+        escaped = false;
         NewLine(i);
+      } else if (escaped) {
+        escaped = false;
+      } else if (c == '"') {
+        in_string = false;
+      } else {
+        escaped = true;  // a backslash
       }
+      ++i;
       continue;
     }
+    i += JsonFind(data + i, size - i, '"', '{', '}', '\n');
+    if (i == size) break;
+    const char c = data[i];
     if (c == '"') {
-      in_string_ = true;
+      in_string = true;
     } else if (c == '{') {
-      if (depth_ > 0 && lines_ != Lines::kYes) {
+      if (depth > 0 && lines_ != Lines::kYes) {
         // A record object inside an object: the one before it was never
         // closed, and ends here.
         const Match m = RecordStartAt(i, end);
@@ -272,22 +324,26 @@ JsonReader::Frame JsonReader::ScanObject(bool end) {
           break;
         }
       }
-      ++depth_;
+      ++depth;
     } else if (c == '}') {
-      if (--depth_ == 0) {
+      if (--depth == 0) {
         ++i;
         frame = Frame::kClosed;
         break;
       }
-    } else if (c == '\n') {
+    } else {  // a line end
       if (lines_ == Lines::kYes) {  // the line ends with the object still open
         frame = Frame::kCut;
         break;
       }
       NewLine(i);
     }
+    ++i;
   }
   pos_ = i;
+  depth_ = depth;
+  in_string_ = in_string;
+  escaped_ = escaped;
   if (Offset(pos_) - object_ > options().max_record_size) return Frame::kTooLong;
   if (frame == Frame::kMore && end) return Frame::kCut;
   return frame;
@@ -301,13 +357,37 @@ void JsonReader::Place(std::uint64_t offset, std::uint32_t* line, std::uint32_t*
   *column = JsonClamp(offset - start + 1);
 }
 
-void JsonReader::ParseObject() {
+rapidjson::ParseResult JsonReader::Parse(std::size_t to, std::size_t* length) {
   const std::size_t from = static_cast<std::size_t>(object_ - buffer_offset_);
-  parse_.assign(buffer_, from, pos_ - from);
+  parse_.assign(buffer_, from, to - from);
   parse_.append(kJsonPadding, '\0');
   rapidjson::InsituStringStream stream(&parse_[0]);
   builder_.Start(parse_.data(), &stream);
   const rapidjson::ParseResult result = json_.Parse<kJsonParseFlags>(stream, builder_);
+  *length = stream.Tell();
+  return result;
+}
+
+bool JsonReader::ParseLine() {
+  const std::size_t from = pos_;
+  const void* const end = std::memchr(buffer_.data() + from, '\n', buffer_.size() - from);
+  if (end == nullptr) return false;
+  const std::size_t to = static_cast<std::size_t>(static_cast<const char*>(end) - buffer_.data());
+  if (to - from > options().max_record_size) return false;
+  std::size_t length;
+  const rapidjson::ParseResult result = Parse(to, &length);
+  if (result.IsError()) return false;
+  pos_ = from + length;
+  Emit(result);
+  return true;
+}
+
+void JsonReader::ParseObject() {
+  std::size_t length;
+  Emit(Parse(pos_, &length));
+}
+
+void JsonReader::Emit(const rapidjson::ParseResult& result) {
   // After a syntax error, the fields read before it are kept, if any; the
   // reports about what was skipped then go with them.
   const bool keep = !result.IsError() || builder_.HasContent();

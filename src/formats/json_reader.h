@@ -55,9 +55,18 @@ class JsonReader : public TextRecordStream {
   Frame ScanObject(bool end);
   // Whether the '{' at buffer_[at] starts a record object.
   Match RecordStartAt(std::size_t at, bool end) const;
-  // Parses the object in buffer_ from its start to pos_ (its closing brace,
-  // or where the scanner cut it) and queues its record.
+  // Parses a copy of the object in buffer_, from its start to `to`, into
+  // builder_; `*length` is how much of it RapidJSON read.
+  rapidjson::ParseResult Parse(std::size_t to, std::size_t* length);
+  // Parses the object that starts at pos_ if it is whole on its line, and
+  // queues its record; false, having queued nothing, when it is not.
+  bool ParseLine();
+  // Parses the object from its start to pos_ (its closing brace, or where
+  // the scanner cut it) and queues its record.
   void ParseObject();
+  // Queues the record builder_ holds, or only the problems when the parse
+  // failed before any of it was read.
+  void Emit(const rapidjson::ParseResult& result);
   void NewLine(std::size_t at);
   // The line and column of input offset `offset` in the object being framed.
   void Place(std::uint64_t offset, std::uint32_t* line, std::uint32_t* column) const;

@@ -377,7 +377,7 @@ bool JsonRecordBuilder::Key(const char* str, rapidjson::SizeType length, bool) {
       return true;
     }
     case State::kDataField:
-      if (name == "ind1" || name == "ind2") {
+      if (length == 4 && name.compare(0, 3, "ind") == 0 && (name[3] == '1' || name[3] == '2')) {
         indicator_ = name[3] - '1';
         state_ = State::kIndicatorValue;
         return true;
