@@ -69,7 +69,10 @@ int main(int argc, char** argv) {
   }
   std::sort(times.begin(), times.end());
   const double median = times[times.size() / 2];
-  std::fprintf(stderr, "%zu files, %llu records, %llu problems, %llu bytes of ISO 2709; median of %d: %.4f s, %.0f records/s\n",
-               paths.size(), last.records, last.problems, last.bytes, runs, median, last.records / median);
+  std::fprintf(stderr,
+               "%zu files, %llu records, %llu problems, %llu bytes of ISO 2709; median of %d: %.4f "
+               "s, %.0f records/s\n",
+               paths.size(), last.records, last.problems, last.bytes, runs, median,
+               last.records / median);
   return 0;
 }

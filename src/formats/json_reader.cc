@@ -1,11 +1,11 @@
 #include "formats/json_reader.h"
 
+#include <rapidjson/error/en.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string_view>
-
-#include <rapidjson/error/en.h>
 
 #include "common/word_scan.h"
 
@@ -22,9 +22,9 @@ namespace {
 // at the end of the object. The copy ends with this many zero bytes: the
 // first ends the text for RapidJSON, the others give room to its 16-byte
 // reads (SSE2) that start before the end.
-constexpr unsigned kJsonParseFlags = rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag |
-                                     rapidjson::kParseNumbersAsStringsFlag |
-                                     rapidjson::kParseStopWhenDoneFlag;
+constexpr unsigned kJsonParseFlags =
+    rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag |
+    rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseStopWhenDoneFlag;
 constexpr std::size_t kJsonPadding = 16;
 
 // How much white space may stand between a record object's '{' and its
@@ -44,7 +44,8 @@ std::uint32_t JsonClamp(std::uint64_t n) {
 inline std::size_t JsonFind(const char* p, std::size_t n, char a, char b, char c, char d) {
   std::size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c), vd = _mm_set1_epi8(d);
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c),
+                vd = _mm_set1_epi8(d);
   for (; n - i >= 16; i += 16) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
@@ -87,7 +88,8 @@ bool JsonReader::Produce() {
   if (!more) {
     if (in_array_) {
       AddProblem(Problem::Kind::kMalformed, Offset(pos_), line_,
-                 JsonClamp(Offset(pos_) - line_start_ + 1), "the array is not closed at the end of the input");
+                 JsonClamp(Offset(pos_) - line_start_ + 1),
+                 "the array is not closed at the end of the input");
       in_array_ = false;
     }
     buffer_offset_ += buffer_.size();
@@ -150,9 +152,10 @@ void JsonReader::NewLine(std::size_t at) {
 }
 
 void JsonReader::Junk(Skip to) {
-  AddProblem(Problem::Kind::kMalformed, Offset(pos_), line_, JsonClamp(Offset(pos_) - line_start_ + 1),
-             "unexpected " + JsonByteName(buffer_[pos_]) + " outside a record object; skipped to the next " +
-                 (to == Skip::kLine ? "line" : "'{'"));
+  AddProblem(
+      Problem::Kind::kMalformed, Offset(pos_), line_, JsonClamp(Offset(pos_) - line_start_ + 1),
+      "unexpected " + JsonByteName(buffer_[pos_]) +
+          " outside a record object; skipped to the next " + (to == Skip::kLine ? "line" : "'{'"));
   skip_ = to;
   ++pos_;
 }
@@ -245,7 +248,8 @@ bool JsonReader::Between(bool end) {
     case ']':
       if (!in_array_) break;
       if (after_comma_) {
-        AddProblem(Problem::Kind::kMalformed, Offset(pos_), line_, column, "a ',' before the array's end");
+        AddProblem(Problem::Kind::kMalformed, Offset(pos_), line_, column,
+                   "a ',' before the array's end");
       }
       in_array_ = false;
       after_element_ = false;
@@ -272,7 +276,13 @@ JsonReader::Match JsonReader::RecordStartAt(std::size_t at, bool end) const {
 
 JsonReader::Frame JsonReader::ScanObject(bool end) {
   const char* const data = buffer_.data();
-  const std::size_t size = buffer_.size();
+  // No further than max_record_size bytes from the object's start, so that
+  // where reading goes on after an object too long does not depend on how
+  // the input came in chunks.
+  const std::size_t start = static_cast<std::size_t>(object_ - buffer_offset_);
+  const std::size_t max = options().max_record_size;
+  const bool capped = max <= buffer_.size() - start;
+  const std::size_t size = capped ? start + max : buffer_.size();
   std::size_t i = pos_;
   // In locals, so that they stay in registers through the loop.
   unsigned depth = depth_;
@@ -331,7 +341,7 @@ JsonReader::Frame JsonReader::ScanObject(bool end) {
         frame = Frame::kClosed;
         break;
       }
-    } else {  // a line end
+    } else {                        // a line end
       if (lines_ == Lines::kYes) {  // the line ends with the object still open
         frame = Frame::kCut;
         break;
@@ -344,14 +354,14 @@ JsonReader::Frame JsonReader::ScanObject(bool end) {
   depth_ = depth;
   in_string_ = in_string;
   escaped_ = escaped;
-  if (Offset(pos_) - object_ > options().max_record_size) return Frame::kTooLong;
+  if (frame == Frame::kMore && capped && i == size) return Frame::kTooLong;
   if (frame == Frame::kMore && end) return Frame::kCut;
   return frame;
 }
 
 void JsonReader::Place(std::uint64_t offset, std::uint32_t* line, std::uint32_t* column) const {
-  const std::size_t n =
-      static_cast<std::size_t>(std::lower_bound(newlines_.begin(), newlines_.end(), offset) - newlines_.begin());
+  const std::size_t n = static_cast<std::size_t>(
+      std::lower_bound(newlines_.begin(), newlines_.end(), offset) - newlines_.begin());
   *line = object_line_ + static_cast<std::uint32_t>(n);
   const std::uint64_t start = n == 0 ? object_line_start_ : newlines_[n - 1] + 1;
   *column = JsonClamp(offset - start + 1);
@@ -404,9 +414,10 @@ void JsonReader::Emit(const rapidjson::ParseResult& result) {
     const std::uint64_t at = object_ + result.Offset();
     std::uint32_t line, column;
     Place(at, &line, &column);
-    std::string detail = result.Code() == rapidjson::kParseErrorTermination && builder_.stop_reason()
-                             ? builder_.stop_reason()
-                             : rapidjson::GetParseError_En(result.Code());
+    std::string detail =
+        result.Code() == rapidjson::kParseErrorTermination && builder_.stop_reason()
+            ? builder_.stop_reason()
+            : rapidjson::GetParseError_En(result.Code());
     if (!detail.empty() && detail.back() == '.') detail.pop_back();
     detail += keep ? "; the fields before it kept" : "; the object skipped";
     AddProblem(Problem::Kind::kMalformed, at, line, column, std::move(detail));

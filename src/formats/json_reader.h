@@ -81,13 +81,13 @@ class JsonReader : public TextRecordStream {
 
   Lines lines_ = Lines::kUnknown;
   Skip skip_ = Skip::kNone;
-  bool in_array_ = false;      // in a top-level array
+  bool in_array_ = false;       // in a top-level array
   bool after_element_ = false;  // an element of it read, no comma yet
   bool after_comma_ = false;
 
   // The object being framed.
   bool in_object_ = false;
-  std::uint64_t object_ = 0;          // where its '{' is in the input
+  std::uint64_t object_ = 0;  // where its '{' is in the input
   std::uint32_t object_line_ = 0;
   std::uint64_t object_line_start_ = 0;
   std::vector<std::uint64_t> newlines_;  // input offsets of its line ends

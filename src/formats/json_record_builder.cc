@@ -26,7 +26,8 @@ constexpr unsigned kMaxJsonDepth = 32;
 // (007 written with subfields): there, with `control`, 0x1F is data.
 inline bool JsonSeparator(char c, bool control = false) {
   const unsigned char b = static_cast<unsigned char>(c);
-  return b >= iso2709::kRecordTerminator && b <= (control ? iso2709::kFieldTerminator : iso2709::kSubfieldDelimiter);
+  return b >= iso2709::kRecordTerminator &&
+         b <= (control ? iso2709::kFieldTerminator : iso2709::kSubfieldDelimiter);
 }
 
 // Whether `size` bytes at `data` hold a separator; eight at a time, as most
@@ -90,7 +91,9 @@ JsonRecordBuilder::Text JsonRecordBuilder::Here(const char* str, std::size_t len
   return t;
 }
 
-std::size_t JsonRecordBuilder::Tell() const { return static_cast<std::size_t>(stream_->src_ - stream_->head_); }
+std::size_t JsonRecordBuilder::Tell() const {
+  return static_cast<std::size_t>(stream_->src_ - stream_->head_);
+}
 
 void JsonRecordBuilder::Note(Problem::Kind kind, std::size_t at, std::string detail) {
   reports_.push_back(Report{kind, at, std::move(detail)});
@@ -132,7 +135,9 @@ bool JsonRecordBuilder::NotString(Scalar kind, std::size_t at, const std::string
 
 // Called past the literal: where it starts is that many bytes back.
 bool JsonRecordBuilder::Null() { return Value(Scalar::kNull, Text{nullptr, 0, Tell() - 4}); }
-bool JsonRecordBuilder::Bool(bool b) { return Value(Scalar::kBool, Text{nullptr, 0, Tell() - (b ? 4 : 5)}); }
+bool JsonRecordBuilder::Bool(bool b) {
+  return Value(Scalar::kBool, Text{nullptr, 0, Tell() - (b ? 4 : 5)});
+}
 bool JsonRecordBuilder::Default() { return Value(Scalar::kNumber, Text{nullptr, 0, Tell()}); }
 
 bool JsonRecordBuilder::RawNumber(const char* str, rapidjson::SizeType length, bool) {
@@ -189,11 +194,13 @@ bool JsonRecordBuilder::Value(Scalar kind, Text text) {
       break;
     }
     case State::kSubfieldsValue:
-      Note(Problem::Kind::kBadField, text.at, FieldName() + ": \"subfields\" is not an array; skipped");
+      Note(Problem::Kind::kBadField, text.at,
+           FieldName() + ": \"subfields\" is not an array; skipped");
       state_ = State::kDataField;
       break;
     case State::kSubfields:
-      Note(Problem::Kind::kBadField, text.at, FieldName() + ": a subfield that is not an object; skipped");
+      Note(Problem::Kind::kBadField, text.at,
+           FieldName() + ": a subfield that is not an object; skipped");
       break;
     case State::kCodeValue:
       if (string || NotString(kind, text.at, SubfieldName(), "read as empty")) {
@@ -235,7 +242,8 @@ bool JsonRecordBuilder::Open(bool object) {
       state_ = State::kRecord;  // the framer hands over objects only
       break;
     case State::kLeaderValue:
-      Note(Problem::Kind::kBadField, at, std::string("leader: ") + kind + " where a string belongs; skipped");
+      Note(Problem::Kind::kBadField, at,
+           std::string("leader: ") + kind + " where a string belongs; skipped");
       Skip(State::kRecord);
       break;
     case State::kFieldsValue:
@@ -263,18 +271,21 @@ bool JsonRecordBuilder::Open(bool object) {
         data_field_open_ = true;
         state_ = State::kDataField;
       } else {
-        Note(Problem::Kind::kBadField, at, FieldName() + ": an array where a string or an object belongs; skipped");
+        Note(Problem::Kind::kBadField, at,
+             FieldName() + ": an array where a string or an object belongs; skipped");
         Skip(State::kField);
       }
       break;
     case State::kIndicatorValue:
       Note(Problem::Kind::kBadField, at,
-           FieldName() + (indicator_ == 0 ? ", ind1: " : ", ind2: ") + kind + " where a string belongs; skipped");
+           FieldName() + (indicator_ == 0 ? ", ind1: " : ", ind2: ") + kind +
+               " where a string belongs; skipped");
       Skip(State::kDataField);
       break;
     case State::kSubfieldsValue:
       if (object) {
-        Note(Problem::Kind::kBadField, at, FieldName() + ": \"subfields\" is not an array; skipped");
+        Note(Problem::Kind::kBadField, at,
+             FieldName() + ": \"subfields\" is not an array; skipped");
         Skip(State::kDataField);
       } else {
         state_ = State::kSubfields;
@@ -285,12 +296,14 @@ bool JsonRecordBuilder::Open(bool object) {
         state_ = State::kSubfield;
         subfield_has_key_ = false;
       } else {
-        Note(Problem::Kind::kBadField, at, FieldName() + ": a subfield that is not an object; skipped");
+        Note(Problem::Kind::kBadField, at,
+             FieldName() + ": a subfield that is not an object; skipped");
         Skip(State::kSubfields);
       }
       break;
     case State::kCodeValue:
-      Note(Problem::Kind::kBadField, at, SubfieldName() + ": " + kind + " where a string belongs; skipped");
+      Note(Problem::Kind::kBadField, at,
+           SubfieldName() + ": " + kind + " where a string belongs; skipped");
       subfields_.back().skipped = true;
       Skip(State::kSubfield);
       break;
@@ -317,7 +330,8 @@ bool JsonRecordBuilder::EndObject(rapidjson::SizeType) {
       state_ = State::kDone;
       break;
     case State::kField:
-      if (!field_has_key_) Note(Problem::Kind::kBadField, Tell() - 1, "a field object with no tag; skipped");
+      if (!field_has_key_)
+        Note(Problem::Kind::kBadField, Tell() - 1, "a field object with no tag; skipped");
       state_ = State::kFields;
       break;
     case State::kDataField:
@@ -327,7 +341,8 @@ bool JsonRecordBuilder::EndObject(rapidjson::SizeType) {
       break;
     case State::kSubfield:
       if (!subfield_has_key_) {
-        Note(Problem::Kind::kBadField, Tell() - 1, FieldName() + ": a subfield object with no code; skipped");
+        Note(Problem::Kind::kBadField, Tell() - 1,
+             FieldName() + ": a subfield object with no code; skipped");
       }
       state_ = State::kSubfields;
       break;
@@ -386,7 +401,8 @@ bool JsonRecordBuilder::Key(const char* str, rapidjson::SizeType length, bool) {
         state_ = State::kSubfieldsValue;
         return true;
       }
-      Note(Problem::Kind::kUnknownContent, key.at, FieldName() + ": unknown key " + Quoted(key) + "; skipped");
+      Note(Problem::Kind::kUnknownContent, key.at,
+           FieldName() + ": unknown key " + Quoted(key) + "; skipped");
       state_ = State::kUnknownValue;
       after_skip_ = State::kDataField;
       return true;
@@ -433,7 +449,8 @@ void JsonRecordBuilder::BuildLeader(std::string& leader) {
   }
   const bool replaced = JsonUnits(std::string_view(leader_.data, leader_.size), ' ', leader);
   if (replaced) {
-    Note(Problem::Kind::kBadField, leader_.at, "leader: characters that are not one byte read as blanks");
+    Note(Problem::Kind::kBadField, leader_.at,
+         "leader: characters that are not one byte read as blanks");
   }
   if (leader.size() != iso2709::kLeaderLength) {
     Note(Problem::Kind::kBadField, leader_.at,
@@ -487,7 +504,9 @@ void JsonRecordBuilder::BuildDataField(const Field& f, unsigned indicators, unsi
         code = s.code.data[0];
       } else {
         Note(Problem::Kind::kBadField, s.code.at,
-             Name(f.tag, &s.code) + (s.code.size == 1 ? ": a separator byte as code" : ": a code that is not one byte") +
+             Name(f.tag, &s.code) +
+                 (s.code.size == 1 ? ": a separator byte as code"
+                                   : ": a code that is not one byte") +
                  "; read as ?");
       }
       content_ += code;
@@ -512,7 +531,8 @@ void JsonRecordBuilder::Build(RecordWriter& writer) {
     const Field& f = fields_[n];
     if (f.shape == Field::Shape::kNone) continue;  // its value was skipped, and reported
     const std::string_view given(f.tag.data, f.tag.size);
-    if (given.size() == iso2709::kTagWidth && static_cast<unsigned char>(given[0] | given[1] | given[2]) < 0x80) {
+    if (given.size() == iso2709::kTagWidth &&
+        static_cast<unsigned char>(given[0] | given[1] | given[2]) < 0x80) {
       tag.assign(given);
     } else {
       const bool replaced = JsonUnits(given, '?', tag);
@@ -522,7 +542,8 @@ void JsonRecordBuilder::Build(RecordWriter& writer) {
           how += replaced ? ", " : "";
           how += tag.size() < iso2709::kTagWidth ? "padded with blanks" : "cut to 3";
         }
-        Note(Problem::Kind::kBadField, f.tag.at, "tag " + Quoted(f.tag) + " is not 3 one-byte characters; " + how);
+        Note(Problem::Kind::kBadField, f.tag.at,
+             "tag " + Quoted(f.tag) + " is not 3 one-byte characters; " + how);
         tag.resize(iso2709::kTagWidth, ' ');
       }
     }

@@ -38,7 +38,8 @@ class RecordWriter;
 // The text it is given is parsed in situ: the views it keeps point into it
 // and are valid until the text changes; Build() must come before that. Not
 // copyable; reusable from one object to the next; one thread at a time.
-class JsonRecordBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, JsonRecordBuilder> {
+class JsonRecordBuilder
+    : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, JsonRecordBuilder> {
  public:
   // Something found in the object: `at` counts bytes from its '{'.
   struct Report {
@@ -81,8 +82,21 @@ class JsonRecordBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>,
  private:
   // Where the parse stands; the *Value states wait for a member's value.
   enum class State : std::uint8_t {
-    kTop, kRecord, kLeaderValue, kFieldsValue, kFields, kField, kTagValue, kDataField,
-    kIndicatorValue, kSubfieldsValue, kSubfields, kSubfield, kCodeValue, kUnknownValue, kDone,
+    kTop,
+    kRecord,
+    kLeaderValue,
+    kFieldsValue,
+    kFields,
+    kField,
+    kTagValue,
+    kDataField,
+    kIndicatorValue,
+    kSubfieldsValue,
+    kSubfields,
+    kSubfield,
+    kCodeValue,
+    kUnknownValue,
+    kDone,
   };
   enum class Scalar : std::uint8_t { kString, kNumber, kNull, kBool };
   // A view of a string in the parsed text, and where it starts there.
@@ -95,8 +109,8 @@ class JsonRecordBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>,
     enum class Shape : std::uint8_t { kNone, kControl, kData };
     Text tag;
     Shape shape = Shape::kNone;
-    Text value;                 // a control field's
-    Text indicators[2];         // absent: no data
+    Text value;          // a control field's
+    Text indicators[2];  // absent: no data
     std::size_t first_subfield = 0;
     std::size_t subfields = 0;  // in subfields_ from first_subfield
   };
