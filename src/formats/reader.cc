@@ -60,7 +60,8 @@ class Reader::Impl {
       if (format_ == InputFormat::kAuto) format_ = InputFormat::kIso2709;
     }
     if (format_ == InputFormat::kIso2709) return;
-    if (format_ != InputFormat::kMnemonic && format_ != InputFormat::kJson) {  // no reader of its own yet
+    if (format_ != InputFormat::kMnemonic &&
+        format_ != InputFormat::kJson) {  // no reader of its own yet
       format_ = InputFormat::kIso2709;
       return;
     }

@@ -122,12 +122,13 @@ std::vector<std::string> RoundTripCorpus(const std::string& dir, Format format, 
     }
     if (clean.empty()) continue;
     // As read (raw), every record is the same fields again.
-    Compare(path.string(), "raw", rebuilt, ReadAll(WriteAll(raw, format, Charset::kRaw), input).records,
-            out);
+    Compare(path.string(), "raw", rebuilt,
+            ReadAll(WriteAll(raw, format, Charset::kRaw), input).records, out);
     // Decoded to UTF-8, it is the record the ISO 2709 writer converts.
     std::vector<std::string> converted;
     for (const std::string& r :
-         ReadAll(WriteAll(clean, Format::kIso2709, Charset::kAuto), InputFormat::kIso2709).records) {
+         ReadAll(WriteAll(clean, Format::kIso2709, Charset::kAuto), InputFormat::kIso2709)
+             .records) {
       converted.push_back(Rebuilt(r));
     }
     Compare(path.string(), "decoded", converted,
