@@ -83,37 +83,38 @@ JsonReader::JsonReader(std::unique_ptr<ChunkSource> source, const Reader::Option
 JsonReader::~JsonReader() = default;
 
 bool JsonReader::Produce() {
-  const bool more = ReadChunk(buffer_);
-  Scan(!more);
-  if (!more) {
-    if (in_array_) {
-      AddProblem(Problem::Kind::kMalformed, Offset(pos_), line_,
-                 JsonClamp(Offset(pos_) - line_start_ + 1),
-                 "the array is not closed at the end of the input");
-      in_array_ = false;
-    }
-    buffer_offset_ += buffer_.size();
-    buffer_.clear();
-    pos_ = 0;
-    return false;
+  // What the buffer holds is parsed before more is read, one record at a
+  // time: the records queued, and the room each keeps for the next, stay
+  // few however many a chunk holds.
+  for (;;) {
+    if (Scan(end_)) return true;
+    if (end_) break;
+    // Keep what is not consumed: the object being framed, or the bytes a
+    // decision waits on.
+    const std::size_t keep = in_object_ ? static_cast<std::size_t>(object_ - buffer_offset_) : pos_;
+    buffer_.erase(0, keep);
+    buffer_offset_ += keep;
+    pos_ -= keep;
+    end_ = !ReadChunk(buffer_);
   }
-  // Keep what is not consumed: the object being framed, or the bytes a
-  // decision waits on.
-  const std::size_t keep = in_object_ ? static_cast<std::size_t>(object_ - buffer_offset_) : pos_;
-  buffer_.erase(0, keep);
-  buffer_offset_ += keep;
-  pos_ -= keep;
-  return true;
+  if (in_array_) {
+    AddProblem(Problem::Kind::kMalformed, Offset(pos_), line_, JsonClamp(Offset(pos_) - line_start_ + 1),
+               "the array is not closed at the end of the input");
+    in_array_ = false;
+  }
+  return false;
 }
 
-void JsonReader::Scan(bool end) {
+bool JsonReader::Scan(bool end) {
+  const std::uint64_t queued = queued_;
   for (;;) {
+    if (queued_ != queued) return true;
     if (!in_object_) {
-      if (pos_ >= buffer_.size() || !Between(end)) return;
+      if (pos_ >= buffer_.size() || !Between(end)) return false;
       continue;
     }
     const Frame frame = ScanObject(end);
-    if (frame == Frame::kMore) return;
+    if (frame == Frame::kMore) return false;
     in_object_ = false;
     after_comma_ = false;
     // JSON lines, when the first object is closed on the line it starts on.
@@ -422,7 +423,10 @@ void JsonReader::Emit(const rapidjson::ParseResult& result) {
     detail += keep ? "; the fields before it kept" : "; the object skipped";
     AddProblem(Problem::Kind::kMalformed, at, line, column, std::move(detail));
   }
-  if (keep) EndRecord();
+  if (keep) {
+    EndRecord();
+    ++queued_;
+  }
 }
 
 }  // namespace quillet

@@ -47,8 +47,9 @@ class JsonReader : public TextRecordStream {
   enum class Frame : std::uint8_t { kClosed, kCut, kMore, kTooLong };
   enum class Match : std::uint8_t { kYes, kNo, kMore };
 
-  // Frames and parses what buffer_ holds; `end` at the end of the input.
-  void Scan(bool end);
+  // Frames and parses what buffer_ holds until a record is queued (true)
+  // or more input is needed; `end` at the end of the input.
+  bool Scan(bool end);
   // Outside objects, the byte at pos_; false when more input is needed.
   bool Between(bool end);
   // Scans the object being framed on from pos_.
@@ -74,6 +75,7 @@ class JsonReader : public TextRecordStream {
   std::uint64_t Offset(std::size_t at) const { return buffer_offset_ + at; }
 
   std::string buffer_;               // input not yet consumed
+  bool end_ = false;                 // all input is in buffer_
   std::uint64_t buffer_offset_ = 0;  // where buffer_ starts in the input
   std::size_t pos_ = 0;              // the next byte of buffer_ to scan
   std::uint32_t line_ = 1;           // the line of pos_
@@ -96,6 +98,7 @@ class JsonReader : public TextRecordStream {
   bool escaped_ = false;
 
   std::string parse_;  // the object's copy, parsed in situ
+  std::uint64_t queued_ = 0;  // records queued so far
   rapidjson::Reader json_;
   JsonRecordBuilder builder_;
 };
