@@ -21,15 +21,19 @@ namespace quillet {
 // record. Strings must be UTF-8.
 //
 // Syntax errors are reported as Problem::Kind::kMalformed with their line
-// and column and RapidJSON's words; the fields read before the error are
-// kept as a record (when there are any), and reading goes on at the next
-// top-level object. A record's offset is that of its '{'.
+// and column and RapidJSON's words; the whole fields read before the error
+// are kept as a record (when there are any), and reading goes on at the
+// next top-level object. A record's offset is that of its '{'. An object
+// longer than max_record_size is skipped.
 //
-// When the first object is closed on the line it starts on, the input is taken
-// for JSON lines: an object still open at the end of its line is cut
-// there, and junk is skipped to the next line. Otherwise an object still
-// open where the next record object starts ('{' and the key "leader" or
-// "fields") is cut there, and junk is skipped to the next '{'.
+// When the first object is closed on the line it starts on, the input is
+// taken for JSON lines: an object whole on its line goes to RapidJSON
+// straight away, an object still open at the end of its line is cut there,
+// and junk is skipped to the next line. Otherwise an object still open
+// where the next record object starts ('{' and the key "leader" or
+// "fields") is cut there, and junk is skipped to the next '{'; a value of
+// an unknown key that is itself an object starting with one of those keys
+// is taken for such a start.
 //
 // Owns its input; one thread at a time.
 class JsonReader : public TextRecordStream {
