@@ -127,7 +127,18 @@ int main(int argc, char** argv) {
   for (const std::string& b : broken) streams.push_back(valid[0] + b + valid[3]);
   streams.push_back(valid[0] + "\r\n\x1A" + valid[1] + std::string("\0 \n", 3));
 
-  for (const char* target : {"record", "stream", "dump", "agreement", "marc_record"}) {
+  // MARC-in-JSON: the valid records as JSON lines, as an array, cut short,
+  // and with a byte changed here and there.
+  const std::string lines =
+      quillet_test::WriteAll(valid, quillet::Format::kJson, quillet::Charset::kRaw);
+  std::vector<std::string> json = {lines, "[" + lines + "]", lines.substr(0, lines.size() / 3)};
+  for (std::size_t at : {std::size_t{1}, std::size_t{9}, std::size_t{40}, lines.size() / 2}) {
+    for (const char* damage : {"\"", "{", "}", "\\", "\n", "\xC3"}) {
+      if (at < lines.size()) json.push_back(Patched(lines, at, damage));
+    }
+  }
+
+  for (const char* target : {"record", "stream", "dump", "agreement", "marc_record", "json_reader"}) {
     fs::create_directories(out / target);
   }
   int n = 0;
@@ -136,6 +147,7 @@ int main(int argc, char** argv) {
   for (const std::string& s : streams) Write(out / "stream", n, s);
   for (const std::string& s : singles) Write(out / "agreement", n, s);
   for (const std::string& s : streams) Write(out / "agreement", n, s);
+  for (const std::string& s : json) Write(out / "json_reader", n, s);
   // The dump target's first byte picks mode, format and selection.
   for (unsigned char choice : {0x00, 0x01, 0x02, 0x03, 0x04, 0x08, 0x20, 0x44, 0x88, 0xE3}) {
     for (const std::string& s : streams)

@@ -2,6 +2,7 @@
 #include <istream>
 #include <memory>
 
+#include "formats/json_reader.h"
 #include "formats/mnemonic_reader.h"
 #include "io/record_framer.h"
 #include "io/stream_source.h"
@@ -19,6 +20,8 @@ std::unique_ptr<RecordStream> TextReader(InputFormat format, std::unique_ptr<Chu
   switch (format) {
     case InputFormat::kMnemonic:
       return std::unique_ptr<RecordStream>(new MnemonicReader(std::move(input), options));
+    case InputFormat::kJson:
+      return std::unique_ptr<RecordStream>(new JsonReader(std::move(input), options));
     default:
       break;
   }
@@ -64,7 +67,7 @@ class Reader::Impl {
       iso_ = framer_.get();
       return;
     }
-    if (format_ != InputFormat::kMnemonic) {  // no reader of its own yet
+    if (format_ != InputFormat::kMnemonic && format_ != InputFormat::kJson) {  // no reader yet
       format_ = InputFormat::kIso2709;
       return;
     }

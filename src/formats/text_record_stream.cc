@@ -12,12 +12,18 @@ TextRecordStream::TextRecordStream(std::unique_ptr<ChunkSource> source,
                                    const Reader::Options& options)
     : source_(std::move(source)), options_(options) {}
 
+std::size_t TextRecordStream::ReadSource() {
+  // Into a buffer of our own, appended from as read: a string grown by a
+  // whole chunk would be zero-filled first, which costs more than the read
+  // for small inputs.
+  if (!scratch_) scratch_.reset(new char[options_.chunk_size]);
+  return source_->Read(scratch_.get(), options_.chunk_size, read_error_);
+}
+
 std::string_view TextRecordStream::Head(std::size_t n) {
   while (ahead_.size() < n && !end_of_input_) {
-    const std::size_t had = ahead_.size();
-    ahead_.resize(had + options_.chunk_size);
-    const std::size_t got = source_->Read(&ahead_[had], options_.chunk_size, read_error_);
-    ahead_.resize(had + got);
+    const std::size_t got = ReadSource();
+    ahead_.append(scratch_.get(), got);
     if (got == 0) end_of_input_ = true;
   }
   return std::string_view(ahead_).substr(0, n);
@@ -31,10 +37,8 @@ bool TextRecordStream::ReadChunk(std::string& out) {
     return true;
   }
   if (end_of_input_) return false;
-  const std::size_t had = out.size();
-  out.resize(had + options_.chunk_size);
-  const std::size_t got = source_->Read(&out[had], options_.chunk_size, read_error_);
-  out.resize(had + got);
+  const std::size_t got = ReadSource();
+  out.append(scratch_.get(), got);
   consumed_ += got;
   if (got == 0) {
     end_of_input_ = true;

@@ -76,8 +76,12 @@ class TextRecordStream : public RecordStream {
     std::vector<Problem> problems;
   };
 
+  // Reads one chunk from the source into scratch_; returns its size.
+  std::size_t ReadSource();
+
   std::unique_ptr<ChunkSource> source_;
   Reader::Options options_;
+  std::unique_ptr<char[]> scratch_;  // a chunk as read
   std::string ahead_;  // read by Head() and not yet handed to the parser
   bool end_of_input_ = false;
   std::uint64_t consumed_ = 0;

@@ -39,9 +39,10 @@ std::string Rebuilt(const std::string& bytes);
 bool PlainCodes(const quillet::RecordView& rec);
 
 // Reads every real file below `dir`; its well-formed records (no problem,
-// PlainCodes()) are written in `format`, read back as `input`, and compared
-// with what they must be: the same fields as read when written raw, the
-// record the ISO 2709 writer converts when written decoded. Returns one line
+// PlainCodes(), nothing `format` has no room for) are written in `format`,
+// read back as `input`, and compared with what they must be: the same
+// fields as read when written raw (for JSON, the records that are UTF-8),
+// the record the ISO 2709 writer converts when written decoded. Returns one line
 // per record that differs (empty when all agree), and in `*compared` how
 // many records were compared (0 when there is no corpus).
 std::vector<std::string> RoundTripCorpus(const std::string& dir, quillet::Format format,
