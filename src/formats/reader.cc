@@ -2,6 +2,7 @@
 #include <istream>
 #include <memory>
 
+#include "formats/marcxml_reader.h"
 #include "formats/mnemonic_reader.h"
 #include "io/record_framer.h"
 #include "io/stream_source.h"
@@ -17,6 +18,8 @@ constexpr std::size_t kDetectBytes = 512;
 std::unique_ptr<RecordStream> TextReader(InputFormat format, std::unique_ptr<ChunkSource> input,
                                          const Reader::Options& options) {
   switch (format) {
+    case InputFormat::kMarcXml:
+      return std::unique_ptr<RecordStream>(new MarcXmlReader(std::move(input), options));
     case InputFormat::kMnemonic:
       return std::unique_ptr<RecordStream>(new MnemonicReader(std::move(input), options));
     default:
@@ -57,7 +60,7 @@ class Reader::Impl {
       if (format_ == InputFormat::kAuto) format_ = InputFormat::kIso2709;
     }
     if (format_ == InputFormat::kIso2709) return;
-    if (format_ != InputFormat::kMnemonic) {  // no reader of its own yet
+    if (format_ != InputFormat::kMnemonic && format_ != InputFormat::kMarcXml) {  // no reader of its own yet
       format_ = InputFormat::kIso2709;
       return;
     }
