@@ -53,14 +53,17 @@ std::string XmlQuoted(std::string_view bytes) {
   return out + "\"";
 }
 
-// libxml2's message without its line end, as valid UTF-8.
+// libxml2's message on one line, as valid UTF-8.
 std::string XmlMessage(const char* message) {
   std::string_view text = message == nullptr ? std::string_view() : std::string_view(message);
   while (!text.empty() && XmlBlank(text.back())) text.remove_suffix(1);
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t n = utf8SequenceLength(text.substr(i));
-    if (n == 0) {
+    if (text[i] == '\n') {
+      out += ' ';
+      ++i;
+    } else if (n == 0) {
       out += "\xEF\xBF\xBD";
       ++i;
     } else {
@@ -164,11 +167,40 @@ void MarcXmlReader::Push(std::string_view data) {
   }
 }
 
+namespace {
+
+// How many bytes at the end of `chunk` to hold back for the next one: from
+// the last byte that is not ASCII when a few bytes at most follow it (a
+// character the chunk may not hold whole, or a byte that is not UTF-8).
+// libxml2 reads such bytes differently when little follows them in its
+// buffer, so that without this what it makes of damage would depend on
+// where the chunks end.
+constexpr std::size_t kXmlLookahead = 8;
+std::size_t XmlHeldBytes(std::string_view chunk) {
+  for (std::size_t n = 1; n <= kXmlLookahead && n <= chunk.size(); ++n) {
+    if (static_cast<unsigned char>(chunk[chunk.size() - n]) >= 0x80) return n;
+  }
+  return 0;
+}
+
+// The first push holds this many bytes at least (or the whole input):
+// libxml2 tells the encoding and what kind of text it reads from them.
+constexpr std::size_t kXmlFirstPush = 64;
+
+}  // namespace
+
 bool MarcXmlReader::Produce() {
   if (done_) return false;
-  chunk_.clear();
+  chunk_.swap(held_);
+  held_.clear();
   const bool more = ReadChunk(chunk_);
-  Push(chunk_);
+  if (more && ctxt_ == nullptr && chunk_.size() < kXmlFirstPush) {
+    chunk_.swap(held_);
+    return true;
+  }
+  const std::size_t hold = more ? XmlHeldBytes(chunk_) : 0;
+  held_.assign(chunk_, chunk_.size() - hold, hold);
+  Push(std::string_view(chunk_).substr(0, chunk_.size() - hold));
   if (more && !halted_) return true;
   if (!halted_ && ctxt_ != nullptr) {  // nothing at all is no document, and no damage
     for (std::string rest;;) {
@@ -262,21 +294,55 @@ MarcXmlReader::Where MarcXmlReader::At(const xmlChar* at) const {
   where.line = base_.line + (in->line > 0 ? static_cast<std::uint32_t>(in->line) : 0);
   where.column = (in->col > 0 ? static_cast<std::uint32_t>(in->col) : 0) +
                  (in->line == 1 ? base_.column : 0);
-  if (at == nullptr || at < in->base || at > in->cur) return where;
-  // Back from libxml2's position to `at`: lines by their line feeds, the
-  // column from the line's start when the buffer still holds it.
+  if (at == nullptr || at < in->base || at > in->end) return where;
+  // From libxml2's position to `at`: lines by their line feeds, the column
+  // from the line's start when the buffer holds it.
+  const xmlChar* const from = at < in->cur ? at : in->cur;
+  const xmlChar* const to = at < in->cur ? in->cur : at;
   std::uint32_t lines = 0;
-  for (const xmlChar* p = at; p < in->cur; ++p) lines += *p == '\n';
+  for (const xmlChar* p = from; p < to; ++p) lines += *p == '\n';
+  const auto distance = static_cast<std::uint32_t>(to - from);
+  if (at >= in->cur && lines == 0) {  // on libxml2's line, after it: the usual case
+    where.offset += distance;
+    where.column += distance;
+    return where;
+  }
   const xmlChar* line_start = at;
   while (line_start > in->base && line_start[-1] != '\n') --line_start;
-  if (line_start == in->base && lines != 0) return where;  // the line starts before the buffer
-  where.offset -= static_cast<std::uint64_t>(in->cur - at);
-  where.line -= lines;
-  if (line_start > in->base || lines == 0) {
-    where.column = line_start > in->base || where.column <= static_cast<std::uint32_t>(in->cur - at)
-                       ? static_cast<std::uint32_t>(at - line_start) + 1
-                       : where.column - static_cast<std::uint32_t>(in->cur - at);
+  if (at < in->cur) {
+    if (line_start == in->base && lines != 0) return where;  // the line starts before the buffer
+    where.offset -= distance;
+    where.line -= lines;
+  } else {
+    where.offset += distance;
+    where.line += lines;
   }
+  if (line_start > in->base || lines != 0) {
+    where.column = static_cast<std::uint32_t>(at - line_start) + 1;
+  } else if (where.column > distance) {
+    where.column -= distance;
+  }
+  return where;
+}
+
+MarcXmlReader::Where MarcXmlReader::TextAt(const char* text, std::size_t size, std::size_t i) const {
+  // libxml2's line and column stand at the end of the text it hands; its
+  // position there too, or at the text's start when the text lies in its
+  // buffer.
+  Where where = At(nullptr);
+  const auto* cur = ctxt_->input == nullptr ? nullptr : ctxt_->input->cur;
+  if (reinterpret_cast<const xmlChar*>(text) == cur) where.offset += size;
+  where.offset -= size - i;
+  std::uint32_t lines = 0;
+  for (std::size_t k = i; k < size; ++k) lines += text[k] == '\n';
+  where.line -= lines;
+  if (lines == 0) {
+    if (where.column > size - i) where.column -= static_cast<std::uint32_t>(size - i);
+    return where;
+  }
+  std::size_t line_start = i;
+  while (line_start > 0 && text[line_start - 1] != '\n') --line_start;
+  if (line_start > 0) where.column = static_cast<std::uint32_t>(i - line_start) + 1;
   return where;
 }
 
@@ -359,9 +425,14 @@ void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** a
       }
       break;
     }
-    default:
-      StartField(element, StartTag(), nb_attributes, attributes);
+    default: {
+      // Problems of its content are placed where it begins, after the '>'
+      // libxml2 stands at (finding the start tag for every field would cost
+      // a twentieth of the time).
+      const xmlChar* cur = ctxt_->input->cur;
+      StartField(element, At(cur != nullptr && *cur == '>' ? cur + 1 : cur), nb_attributes, attributes);
       break;
+    }
   }
 }
 
@@ -384,9 +455,9 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
   std::string_view tag;
   std::memcpy(tag_, "   ", 3);
   if (!XmlAttribute(nb_attributes, attributes, "tag", &tag)) {
-    Report(Problem::Kind::kBadField, at, "field without a tag attribute; tag read as three blanks");
+    Report(Problem::Kind::kBadField, StartTag(), "field without a tag attribute; tag read as three blanks");
   } else if (tag.size() != 3) {
-    Report(Problem::Kind::kBadField, at,
+    Report(Problem::Kind::kBadField, StartTag(),
            "tag " + XmlQuoted(tag) + " is not 3 bytes; " + (tag.size() < 3 ? "padded with blanks" : "cut to 3"));
   }
   std::memcpy(tag_, tag.data(), std::min<std::size_t>(tag.size(), 3));
@@ -401,7 +472,7 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
       if (value.size() == 1) {
         byte = value[0];
       } else {
-        Report(Problem::Kind::kBadField, at,
+        Report(Problem::Kind::kBadField, StartTag(),
                std::string(i == 0 ? "ind1 " : "ind2 ") + XmlQuoted(value) +
                    " is not one byte; read as a blank");
       }
@@ -437,9 +508,8 @@ void MarcXmlReader::Text(const char* text, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     if (XmlBlank(text[i])) continue;
     text_reported_ = true;
-    const xmlChar* at = reinterpret_cast<const xmlChar*>(text + i);
     static const char* const kWhere[] = {"a collection", "a record", "", "", "a datafield", ""};
-    Report(Problem::Kind::kUnknownContent, At(at),
+    Report(Problem::Kind::kUnknownContent, TextAt(text, size, i),
            std::string("text in ") + kWhere[static_cast<int>(open_.back())] + "; skipped");
     return;
   }

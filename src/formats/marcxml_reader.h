@@ -105,6 +105,8 @@ class MarcXmlReader : public TextRecordStream {
   // The position of `at`, a byte in libxml2's buffer of the input (before
   // its current position), or libxml2's current position when it is not.
   Where At(const unsigned char* at) const;
+  // The position of text[i], in text libxml2 has just handed.
+  Where TextAt(const char* text, std::size_t size, std::size_t i) const;
   // The start tag libxml2 has just read.
   Where StartTag() const;
   void Report(Problem::Kind kind, const Where& at, std::string detail);
@@ -114,6 +116,7 @@ class MarcXmlReader : public TextRecordStream {
   bool done_ = false;
   bool halted_ = false;        // libxml2 cannot read on
   std::string chunk_;
+  std::string held_;            // the end of the last chunk, for the next (see XmlHeldBytes)
   // Where the context's document starts, its line and column less one: the
   // context counts from there.
   Where base_;
@@ -130,7 +133,7 @@ class MarcXmlReader : public TextRecordStream {
   bool record_full_ = false;      // fields dropped: the record reached the most ISO 2709 holds
   char tag_[3] = {' ', ' ', ' '};
   Where record_at_;               // where the open record starts
-  Where field_at_;                // where the open leader or field starts
+  Where field_at_;                // where the open leader's or field's content starts
   std::string text_;              // the open leader's, control field's or subfield's text
   bool text_cut_ = false;
   std::string content_;           // the open data field's content
