@@ -83,6 +83,31 @@ std::vector<std::string> BrokenRecords() {
   return broken;
 }
 
+// MARCXML documents of the shapes the reader takes and the damage it
+// reports; the fuzz target reads a first byte that picks the chunk size.
+std::vector<std::string> MarcXmlDocuments() {
+  const std::string record =
+      "<record><leader>00000nam a2200000 a 4500</leader>"
+      "<controlfield tag=\"001\">id &amp; 1</controlfield>"
+      "<datafield tag=\"245\" ind1=\"1\" ind2=\"0\"><subfield code=\"a\">T&#233;tle</subfield>"
+      "<subfield code=\"\">x</subfield></datafield></record>\n";
+  return {
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<collection xmlns=\"http://www.loc.gov/MARC21/slim\">\n" +
+          record + record + "</collection>\n",
+      record,
+      record + record,
+      "<marc:collection xmlns:marc=\"http://www.loc.gov/MARC21/slim\"><marc:record><marc:leader>x"
+      "</marc:leader><marc:datafield tag=\"500\"><marc:subfield code=\"a\"><![CDATA[<b>]]></marc:subfield>"
+      "</marc:datafield></marc:record></marc:collection>",
+      "<!DOCTYPE collection [<!ENTITY e \"e &#38;#38; f\">]><collection>" + record.substr(0, 120) + "&e;" +
+          record.substr(120) + "</collection>",
+      "<collection><foo/>text" + record.substr(0, 60) + "<datafield tag=\"24\" ind1=\"12\"><subfield code=\"ab\">"
+      "</subfield></datafield></controlfeld>" + record + "</collection>",
+      "<collection>" + record + record.substr(0, 90),
+      "<collection>" + record + "\xFF\xC3" + record + "</collection>",
+  };
+}
+
 void Write(const fs::path& dir, int& n, const std::string& bytes) {
   std::ofstream out(dir / ("seed-" + std::to_string(n++)), std::ios::binary);
   out << bytes;
@@ -125,7 +150,7 @@ int main(int argc, char** argv) {
   for (const std::string& b : broken) streams.push_back(valid[0] + b + valid[3]);
   streams.push_back(valid[0] + "\r\n\x1A" + valid[1] + std::string("\0 \n", 3));
 
-  for (const char* target : {"record", "stream", "dump", "agreement"}) {
+  for (const char* target : {"record", "stream", "dump", "agreement", "marcxml_reader"}) {
     fs::create_directories(out / target);
   }
   int n = 0;
@@ -138,6 +163,10 @@ int main(int argc, char** argv) {
   for (unsigned char choice : {0x00, 0x01, 0x02, 0x03, 0x04, 0x08, 0x20, 0x44, 0x88, 0xE3}) {
     for (const std::string& s : streams)
       Write(out / "dump", n, std::string(1, static_cast<char>(choice)) + s);
+  }
+  for (unsigned char chunk : {0x00, 0x06, 0x80}) {  // chunks of 1, 7 and 64 KiB
+    for (const std::string& s : MarcXmlDocuments())
+      Write(out / "marcxml_reader", n, std::string(1, static_cast<char>(chunk)) + s);
   }
   std::cout << "wrote " << n << " seeds to " << out.string() << '\n';
   return 0;
