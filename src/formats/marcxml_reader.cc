@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "quillet/iso2709.h"
 #include "quillet/marc8.h"
@@ -30,8 +32,8 @@ constexpr std::size_t kMaxXmlPush = std::size_t{1} << 30;
 bool XmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // The value of the attribute `name` of a start tag as libxml2's SAX2 hands
-// them (five pointers each: local name, prefix, URI, value, value end); null
-// when absent.
+// them (five pointers each: local name, prefix, URI, value, value end) in
+// `*value`; false when absent.
 bool XmlAttribute(int nb_attributes, const xmlChar** attributes, const char* name,
                   std::string_view* value) {
   for (int i = 0; i < nb_attributes; ++i) {
@@ -154,6 +156,7 @@ void MarcXmlReader::Push(std::string_view data) {
     if (ctxt_ == nullptr) NewContext();
     const std::size_t n = std::min(data.size(), kMaxXmlPush);
     xmlParseChunk(ctxt_, data.data(), static_cast<int>(n), 0);
+    ThrowFailure();
     data.remove_prefix(n);
     if (ctxt_->instate != XML_PARSER_EOF) continue;
     std::string joined;
@@ -205,6 +208,7 @@ bool MarcXmlReader::Produce() {
   if (!halted_ && ctxt_ != nullptr) {  // nothing at all is no document, and no damage
     for (std::string rest;;) {
       xmlParseChunk(ctxt_, nullptr, 0, 1);
+      ThrowFailure();
       if (!Restart(rest)) break;
       Push(rest);
       if (halted_) break;
@@ -225,25 +229,59 @@ namespace {
 // The reader a callback is for: libxml2 hands the context (or, for the text
 // of an entity, a context of its own that inherits the reader).
 MarcXmlReader* XmlReaderOf(void* ctxt) {
-  return static_cast<MarcXmlReader*>(static_cast<xmlParserCtxtPtr>(ctxt)->_private);
+  return ctxt == nullptr
+             ? nullptr
+             : static_cast<MarcXmlReader*>(static_cast<xmlParserCtxtPtr>(ctxt)->_private);
 }
 
 }  // namespace
 
+// No exception may cross libxml2's C frames: a callback that throws
+// (std::bad_alloc) stops the parser, and the exception is thrown again once
+// libxml2 has returned.
+void MarcXmlReader::Fail(void* ctxt) {
+  failure_ = std::current_exception();
+  xmlStopParser(static_cast<xmlParserCtxtPtr>(ctxt));
+  if (ctxt_ != nullptr && ctxt != ctxt_) xmlStopParser(ctxt_);
+}
+
+void MarcXmlReader::ThrowFailure() {
+  if (!failure_) return;
+  halted_ = true;
+  done_ = true;
+  std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
 void MarcXmlReader::OnStart(void* self, const xmlChar* localname, const xmlChar*, const xmlChar*,
                             int, const xmlChar**, int nb_attributes, int,
                             const xmlChar** attributes) {
-  XmlReaderOf(self)->Start(reinterpret_cast<const char*>(localname),
-                                           nb_attributes, attributes);
+  MarcXmlReader* reader = XmlReaderOf(self);
+  if (reader == nullptr || reader->failure_) return;
+  try {
+    reader->Start(reinterpret_cast<const char*>(localname), nb_attributes, attributes);
+  } catch (...) {
+    reader->Fail(self);
+  }
 }
 
 void MarcXmlReader::OnEnd(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
-  XmlReaderOf(self)->End();
+  MarcXmlReader* reader = XmlReaderOf(self);
+  if (reader == nullptr || reader->failure_) return;
+  try {
+    reader->End();
+  } catch (...) {
+    reader->Fail(self);
+  }
 }
 
 void MarcXmlReader::OnText(void* self, const xmlChar* text, int size) {
-  XmlReaderOf(self)->Text(reinterpret_cast<const char*>(text),
-                                          static_cast<std::size_t>(size));
+  MarcXmlReader* reader = XmlReaderOf(self);
+  if (reader == nullptr || reader->failure_) return;
+  try {
+    reader->Text(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
+  } catch (...) {
+    reader->Fail(self);
+  }
 }
 
 void MarcXmlReader::OnReference(void* self, const xmlChar* name) {
@@ -253,15 +291,20 @@ void MarcXmlReader::OnReference(void* self, const xmlChar* name) {
   const xmlEntityPtr entity = ctxt->myDoc == nullptr ? nullptr : xmlGetDocEntity(ctxt->myDoc, name);
   if (entity != nullptr && entity->etype == XML_INTERNAL_GENERAL_ENTITY) return;
   MarcXmlReader* reader = XmlReaderOf(self);
-  if (reader->skip_depth_ > 0) return;
-  reader->Report(Problem::Kind::kUnknownContent, reader->At(nullptr),
-                 "entity " + XmlQuoted(reinterpret_cast<const char*>(name)) +
-                     " is not in the document; not read");
+  if (reader == nullptr || reader->skip_depth_ > 0 || reader->failure_) return;
+  try {
+    reader->Report(Problem::Kind::kUnknownContent, reader->At(nullptr),
+                   "entity " + XmlQuoted(reinterpret_cast<const char*>(name)) +
+                       " is not in the document; not read");
+  } catch (...) {
+    reader->Fail(self);
+  }
 }
 
 void MarcXmlReader::OnError(void* self, xmlError* error) {
   if (error == nullptr || error->level < XML_ERR_ERROR) return;  // warnings: nothing lost
   auto* reader = XmlReaderOf(self);
+  if (reader == nullptr || reader->failure_) return;
   const xmlParserInputPtr in = reader->ctxt_->input;
   if (error->code == XML_ERR_DOCUMENT_END && self == reader->ctxt_ && reader->open_.empty() &&
       reader->skip_depth_ == 0 && in != nullptr && in->buf != nullptr &&
@@ -273,16 +316,26 @@ void MarcXmlReader::OnError(void* self, xmlError* error) {
     reader->next_base_ = reader->At(nullptr);
     if (reader->next_base_.line > 0) --reader->next_base_.line;
     if (reader->next_base_.column > 0) --reader->next_base_.column;
-    reader->following_.assign(reinterpret_cast<const char*>(in->cur),
-                              static_cast<std::size_t>(in->end - in->cur));
+    try {
+      reader->following_.assign(reinterpret_cast<const char*>(in->cur),
+                                static_cast<std::size_t>(in->end - in->cur));
+    } catch (...) {
+      reader->Fail(self);
+    }
     return;
   }
   Where at = reader->At(nullptr);
-  if (error->line > 0) at.line = reader->base_.line + static_cast<std::uint32_t>(error->line);
-  if (error->int2 > 0) {
+  // The position of an error in an entity's text is in that text: the
+  // document's position (after the reference) says more.
+  if (self == reader->ctxt_ && error->line > 0) at.line = reader->base_.line + static_cast<std::uint32_t>(error->line);
+  if (self == reader->ctxt_ && error->int2 > 0) {
     at.column = static_cast<std::uint32_t>(error->int2) + (error->line == 1 ? reader->base_.column : 0);
   }
-  reader->Report(Problem::Kind::kMalformed, at, XmlMessage(error->message));
+  try {
+    reader->Report(Problem::Kind::kMalformed, at, XmlMessage(error->message));
+  } catch (...) {
+    reader->Fail(self);
+  }
 }
 
 MarcXmlReader::Where MarcXmlReader::At(const xmlChar* at) const {

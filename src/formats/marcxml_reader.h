@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,6 +84,10 @@ class MarcXmlReader : public TextRecordStream {
   static void OnReference(void* self, const unsigned char* name);
   static void OnError(void* self, _xmlError* error);
 
+  // Keeps the exception a callback threw and stops libxml2; ThrowFailure()
+  // throws it again once libxml2 has returned.
+  void Fail(void* ctxt);
+  void ThrowFailure();
   void NewContext();
   void FreeContext();
   // Feeds `data` to libxml2, through the documents that follow one another.
@@ -114,6 +119,7 @@ class MarcXmlReader : public TextRecordStream {
 
   _xmlParserCtxt* ctxt_ = nullptr;
   bool done_ = false;
+  std::exception_ptr failure_;  // thrown by a callback, for Produce() to throw
   bool halted_ = false;        // libxml2 cannot read on
   std::string chunk_;
   std::string held_;            // the end of the last chunk, for the next (see XmlHeldBytes)
