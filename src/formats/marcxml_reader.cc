@@ -513,7 +513,7 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
     Report(Problem::Kind::kBadField, StartTag(),
            "tag " + XmlQuoted(tag) + " is not 3 bytes; " + (tag.size() < 3 ? "padded with blanks" : "cut to 3"));
   }
-  std::memcpy(tag_, tag.data(), std::min<std::size_t>(tag.size(), 3));
+  if (!tag.empty()) std::memcpy(tag_, tag.data(), std::min<std::size_t>(tag.size(), 3));
   if (element == Element::kControlField) return;
   content_.clear();
   subfields_ = 0;
@@ -547,7 +547,7 @@ void MarcXmlReader::AppendText(std::string& to, const char* text, std::size_t si
 }
 
 void MarcXmlReader::Text(const char* text, std::size_t size) {
-  if (skip_depth_ > 0 || open_.empty()) return;  // outside the root libxml2 reports it
+  if (skip_depth_ > 0 || open_.empty() || size == 0) return;  // outside the root libxml2 reports it
   switch (open_.back()) {
     case Element::kLeader:
     case Element::kControlField:
