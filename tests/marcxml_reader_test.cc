@@ -344,6 +344,30 @@ TEST(MarcXmlReader, ReadsOnAfterXmlDamageWhereXmlAllows) {
   }
 }
 
+TEST(MarcXmlReader, QuotesWhatItFoundAsUtf8) {
+  // libxml2 hands on bytes that are not UTF-8 once it has reported them, and
+  // a long name is cut: the details stay UTF-8, cut between characters.
+  const std::string text = "<record>" + std::string(kLeaderXml) + "<controlfield tag=\"\xFF\">x</controlfield>" +
+                           "<datafield tag=\"" + std::string(12, 'a') + "\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC" +
+                           std::string(10, 'b') + "\"/></record>";
+  const quillet_test::ExactBuffer exact(text);
+  Reader::Options options;
+  options.format = InputFormat::kMarcXml;
+  Reader reader(exact.data(), exact.size(), options);
+  RecordView rec;
+  ASSERT_TRUE(reader.next(rec));
+  std::string details;
+  for (const Problem& p : rec.problems()) details += p.detail + "\n";
+  for (std::size_t i = 0, n; i < details.size(); i += n) {
+    n = utf8SequenceLength(std::string_view(details).substr(i));
+    ASSERT_NE(0u, n) << "not UTF-8 at " << i << ": " << details;
+  }
+  EXPECT_NE(std::string::npos, details.find("tag \"\xEF\xBF\xBD\" is not 3 bytes")) << details;
+  EXPECT_NE(std::string::npos,
+            details.find("tag \"aaaaaaaaaaaa\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC" "bbbb...\" is not 3 bytes"))
+      << details;
+}
+
 TEST(MarcXmlReader, BoundsTheTextItKeeps) {
   // Text longer than a record: cut. A field ISO 2709 cannot state: the
   // record is not written. Fields past the most a record holds: dropped.

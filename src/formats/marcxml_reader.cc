@@ -47,20 +47,12 @@ bool XmlAttribute(int nb_attributes, const xmlChar** attributes, const char* nam
   return false;
 }
 
-// `bytes` for a problem's detail: shown as it is when short, cut otherwise.
-std::string XmlQuoted(std::string_view bytes) {
-  std::string out = "\"";
-  out.append(bytes.substr(0, 20));
-  if (bytes.size() > 20) out += "...";
-  return out + "\"";
-}
-
-// libxml2's message on one line, as valid UTF-8.
-std::string XmlMessage(const char* message) {
-  std::string_view text = message == nullptr ? std::string_view() : std::string_view(message);
-  while (!text.empty() && XmlBlank(text.back())) text.remove_suffix(1);
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
+// Appends `text` to `out` as valid UTF-8 on one line, at most `most`
+// characters of it: line feeds as blanks, bytes that are not UTF-8 (libxml2
+// hands on those it has reported) as U+FFFD. True when all of it fit.
+bool XmlAppendValid(std::string_view text, std::size_t most, std::string& out) {
+  std::size_t i = 0;
+  for (std::size_t characters = 0; i < text.size() && characters < most; ++characters) {
     const std::size_t n = utf8SequenceLength(text.substr(i));
     if (text[i] == '\n') {
       out += ' ';
@@ -73,6 +65,22 @@ std::string XmlMessage(const char* message) {
       i += n;
     }
   }
+  return i == text.size();
+}
+
+// `bytes` for a problem's detail: quoted, cut when long.
+std::string XmlQuoted(std::string_view bytes) {
+  std::string out = "\"";
+  if (!XmlAppendValid(bytes, 20, out)) out += "...";
+  return out + "\"";
+}
+
+// libxml2's message on one line, as valid UTF-8.
+std::string XmlMessage(const char* message) {
+  std::string_view text = message == nullptr ? std::string_view() : std::string_view(message);
+  while (!text.empty() && XmlBlank(text.back())) text.remove_suffix(1);
+  std::string out;
+  XmlAppendValid(text, text.size(), out);
   return out;
 }
 
