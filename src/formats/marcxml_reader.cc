@@ -148,8 +148,13 @@ void MarcXmlReader::FreeContext() {
 bool MarcXmlReader::Restart(std::string& rest) {
   if (!next_document_) return false;
   // Records or collections put one after another: libxml2 stopped at the
-  // start of the next document, and a new parser reads on from there.
+  // start of the next document, and a new parser reads on from there. Only
+  // when the document read something: where one cannot start, none can.
   next_document_ = false;
+  if (next_base_.offset <= base_.offset) {
+    following_.clear();
+    return false;
+  }
   rest.swap(following_);
   following_.clear();
   FreeContext();
