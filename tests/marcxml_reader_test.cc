@@ -45,7 +45,8 @@ std::vector<std::string> EdgeRecords() {
                    {"520", Bytes("1 before the first$aafter")},
                    {"590", Bytes("  $$a")},
                    {"650", Bytes(" 0")},
-                   {"100", DataContent("1 ", {{'a', "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9A"}})}},
+                   {"100", DataContent("1 ", {{'a', "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9A"}})},
+                   {"880", DataContent("&<", {{'&', "amp"}, {'<', "lt"}, {'"', "quot"}, {'>', "gt"}})}},
                   LeaderSpec{"cam a22", " i 4500"}),
       BuildRecord({}),
   };

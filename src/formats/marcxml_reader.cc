@@ -33,16 +33,28 @@ bool XmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; 
 
 // The value of the attribute `name` of a start tag as libxml2's SAX2 hands
 // them (five pointers each: local name, prefix, URI, value, value end) in
-// `*value`; false when absent.
+// `*value`; false when absent. Not substituting entities, libxml2 keeps each
+// '&' of a value as "&#38;": those are undone in `scratch`, which `*value`
+// may then view until the next call.
 bool XmlAttribute(int nb_attributes, const xmlChar** attributes, const char* name,
-                  std::string_view* value) {
+                  std::string_view* value, std::string& scratch) {
   for (int i = 0; i < nb_attributes; ++i) {
     const xmlChar** a = attributes + 5 * i;
-    if (std::strcmp(reinterpret_cast<const char*>(a[0]), name) == 0) {
-      *value = std::string_view(reinterpret_cast<const char*>(a[3]),
-                                static_cast<std::size_t>(a[4] - a[3]));
-      return true;
+    if (std::strcmp(reinterpret_cast<const char*>(a[0]), name) != 0) continue;
+    *value = std::string_view(reinterpret_cast<const char*>(a[3]),
+                              static_cast<std::size_t>(a[4] - a[3]));
+    if (value->find('&') == std::string_view::npos) return true;
+    scratch.clear();
+    for (std::size_t k = 0; k < value->size();) {
+      if (value->substr(k, 5) == "&#38;") {
+        scratch += '&';
+        k += 5;
+      } else {
+        scratch += (*value)[k++];
+      }
     }
+    *value = scratch;
+    return true;
   }
   return false;
 }
@@ -472,7 +484,7 @@ void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** a
       break;
     case Element::kSubfield: {
       std::string_view code;
-      const bool has = XmlAttribute(nb_attributes, attributes, "code", &code);
+      const bool has = XmlAttribute(nb_attributes, attributes, "code", &code, attribute_);
       text_.clear();
       text_cut_ = false;
       prefix_ = false;
@@ -520,7 +532,7 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
   // The tag: three bytes; blanks for what is missing, cut when longer.
   std::string_view tag;
   std::memcpy(tag_, "   ", 3);
-  if (!XmlAttribute(nb_attributes, attributes, "tag", &tag)) {
+  if (!XmlAttribute(nb_attributes, attributes, "tag", &tag, attribute_)) {
     Report(Problem::Kind::kBadField, StartTag(), "field without a tag attribute; tag read as three blanks");
   } else if (tag.size() != 3) {
     Report(Problem::Kind::kBadField, StartTag(),
@@ -533,7 +545,7 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
   for (unsigned i = 0; i < indicators_; ++i) {
     char byte = ' ';
     std::string_view value;
-    if (i < 2 && XmlAttribute(nb_attributes, attributes, i == 0 ? "ind1" : "ind2", &value) &&
+    if (i < 2 && XmlAttribute(nb_attributes, attributes, i == 0 ? "ind1" : "ind2", &value, attribute_) &&
         !value.empty()) {
       if (value.size() == 1) {
         byte = value[0];

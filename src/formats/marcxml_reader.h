@@ -137,6 +137,7 @@ class MarcXmlReader : public TextRecordStream {
   unsigned indicators_ = 2;       // the indicator count the leader states
   std::size_t record_size_ = 0;   // the record's ISO 2709 bytes so far
   bool record_full_ = false;      // fields dropped: the record reached the most ISO 2709 holds
+  std::string attribute_;         // an attribute's value with its '&' undone
   char tag_[3] = {' ', ' ', ' '};
   Where record_at_;               // where the open record starts
   Where field_at_;                // where the open leader's or field's content starts
