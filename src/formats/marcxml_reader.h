@@ -19,15 +19,18 @@ namespace quillet {
 
 // Reads MARCXML: a collection of records or one record, in the MARC21 slim
 // namespace, in none, or under any prefix; elements are told by their local
-// names. libxml2's SAX2 push parser takes the input chunk by chunk and no
-// tree is built, so memory does not grow with the file.
+// names. Documents one after another (records or collections written end to
+// end) are read on, each by a new parser. libxml2's SAX2 push parser takes
+// the input chunk by chunk and no tree is built, so memory does not grow
+// with the file.
 //
 // Each record is built as ISO 2709 from its leader (length and base address
 // computed again), control fields and data fields in document order. A
 // subfield with code="" is the bytes before the first delimiter when it comes
 // first and holds text (as writeMarcXml() writes them), otherwise a
 // delimiter with no code. Missing or empty indicators are blanks. Text is
-// taken as libxml2 gives it, UTF-8, untouched.
+// taken as libxml2 gives it, UTF-8, untouched (a byte that is not UTF-8 it
+// reports and hands on as it is).
 //
 // Damage is reported with its line and column: libxml2's errors (kMalformed,
 // its message as detail; it recovers where XML allows), elements that are
@@ -38,7 +41,9 @@ namespace quillet {
 // (kTruncated), and the input ends.
 //
 // Record offsets are those of the `<record` start tag in the input; problem
-// offsets where libxml2 stood. Both count the input's bytes for UTF-8
+// offsets where the damage starts when it is known (an element's start tag,
+// the first character of stray text, a field's content), otherwise where
+// libxml2 stood. Both count the input's bytes for UTF-8
 // documents; for documents in another encoding they count the text libxml2
 // converted. Columns count bytes, except for lines that began before the
 // parser's buffer, where they are libxml2's character count.
