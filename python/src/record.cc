@@ -2,6 +2,7 @@
 
 #include <pybind11/stl.h>
 #include <quillet/formats.h>
+#include <quillet/iso2709.h>
 
 #include <cstring>
 #include <utility>
