@@ -85,6 +85,31 @@ std::vector<std::string> BrokenRecords() {
   return broken;
 }
 
+// MARCXML documents of the shapes the reader takes and the damage it
+// reports; the fuzz target reads a first byte that picks the chunk size.
+std::vector<std::string> MarcXmlDocuments() {
+  const std::string record =
+      "<record><leader>00000nam a2200000 a 4500</leader>"
+      "<controlfield tag=\"001\">id &amp; 1</controlfield>"
+      "<datafield tag=\"245\" ind1=\"1\" ind2=\"0\"><subfield code=\"a\">T&#233;tle</subfield>"
+      "<subfield code=\"\">x</subfield></datafield></record>\n";
+  return {
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<collection xmlns=\"http://www.loc.gov/MARC21/slim\">\n" +
+          record + record + "</collection>\n",
+      record,
+      record + record,
+      "<marc:collection xmlns:marc=\"http://www.loc.gov/MARC21/slim\"><marc:record><marc:leader>x"
+      "</marc:leader><marc:datafield tag=\"500\"><marc:subfield code=\"a\"><![CDATA[<b>]]></marc:subfield>"
+      "</marc:datafield></marc:record></marc:collection>",
+      "<!DOCTYPE collection [<!ENTITY e \"e &#38;#38; f\">]><collection>" + record.substr(0, 120) + "&e;" +
+          record.substr(120) + "</collection>",
+      "<collection><foo/>text" + record.substr(0, 60) + "<datafield tag=\"24\" ind1=\"12\"><subfield code=\"ab\">"
+      "</subfield></datafield></controlfeld>" + record + "</collection>",
+      "<collection>" + record + record.substr(0, 90),
+      "<collection>" + record + "\xFF\xC3" + record + "</collection>",
+  };
+}
+
 void Write(const fs::path& dir, int& n, const std::string& bytes) {
   std::ofstream out(dir / ("seed-" + std::to_string(n++)), std::ios::binary);
   out << bytes;
@@ -138,7 +163,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  for (const char* target : {"record", "stream", "dump", "agreement", "marc_record", "json_reader"}) {
+  for (const char* target : {"record", "stream", "dump", "agreement", "marc_record", "json_reader",
+                             "marcxml_reader"}) {
     fs::create_directories(out / target);
   }
   int n = 0;
@@ -178,7 +204,6 @@ int main(int argc, char** argv) {
     const char* target;
     quillet::Format format;
   } texts[] = {{"mnemonic_reader", quillet::Format::kMnemonic},
-               {"marcxml_reader", quillet::Format::kMarcXml},
                {"json_reader", quillet::Format::kJson}};
   for (const auto& t : texts) {
     fs::create_directories(out / t.target);
@@ -186,6 +211,10 @@ int main(int argc, char** argv) {
       Write(out / t.target, n, quillet_test::WriteAll({s}, t.format, quillet::Charset::kRaw));
     }
     Write(out / t.target, n, quillet_test::WriteAll(valid, t.format, quillet::Charset::kAuto));
+  }
+  for (unsigned char chunk : {0x00, 0x06, 0x80}) {  // chunks of 1, 7 and 64 KiB
+    for (const std::string& s : MarcXmlDocuments())
+      Write(out / "marcxml_reader", n, std::string(1, static_cast<char>(chunk)) + s);
   }
   std::cout << "wrote " << n << " seeds to " << out.string() << '\n';
   return 0;

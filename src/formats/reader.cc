@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "formats/json_reader.h"
+#include "formats/marcxml_reader.h"
 #include "formats/mnemonic_reader.h"
 #include "io/record_framer.h"
 #include "io/stream_source.h"
@@ -18,14 +19,17 @@ constexpr std::size_t kDetectBytes = 512;
 std::unique_ptr<RecordStream> TextReader(InputFormat format, std::unique_ptr<ChunkSource> input,
                                          const Reader::Options& options) {
   switch (format) {
+    case InputFormat::kMarcXml:
+      return std::unique_ptr<RecordStream>(new MarcXmlReader(std::move(input), options));
     case InputFormat::kMnemonic:
       return std::unique_ptr<RecordStream>(new MnemonicReader(std::move(input), options));
     case InputFormat::kJson:
       return std::unique_ptr<RecordStream>(new JsonReader(std::move(input), options));
-    default:
+    case InputFormat::kAuto:
+    case InputFormat::kIso2709:
       break;
   }
-  return nullptr;
+  return nullptr;  // not reached: ISO 2709 is the framer's
 }
 
 }  // namespace
@@ -65,10 +69,6 @@ class Reader::Impl {
     }
     if (format_ == InputFormat::kIso2709) {
       iso_ = framer_.get();
-      return;
-    }
-    if (format_ != InputFormat::kMnemonic && format_ != InputFormat::kJson) {  // no reader yet
-      format_ = InputFormat::kIso2709;
       return;
     }
     Options options = options_;
