@@ -72,6 +72,7 @@ TEST(MnemonicReader, ReportsDamageWithItsLineAndReadsOn) {
                            "=245  1\xEF\xBF\xBD$\xEF\xBF\xBDvalue\n"   // U+FFFD as indicator and code
                            "no equals sign\n"
                            "=500X$ano blanks\n"
+                           "={0x1E}\x1D" "0  12$ax\n"  // separators in a tag would end the directory
                            "\n"
                            "=LDR  short\xEF\xBF\xBD\n"
                            "=001  x\n";
@@ -83,12 +84,15 @@ TEST(MnemonicReader, ReportsDamageWithItsLineAndReadsOn) {
       "record 1: field repaired (line 3, column 12: subfield code that is not one byte read as ?)",
       "record 1: content the format does not define skipped (line 4, column 1: a line that is not =TAG)",
       "record 1: field repaired (line 5, column 5: expected two blanks after the tag)",
-      "record 2: field repaired (line 7, column 7: leader characters that are not one byte read as blanks)",
-      "record 2: field repaired (line 7, column 7: leader of 6 characters; padded with blanks)",
+      "record 1: field repaired (line 6, column 2: tag byte that is a separator read as ?)",
+      "record 1: field repaired (line 6, column 8: tag byte that is a separator read as ?)",
+      "record 2: field repaired (line 8, column 7: leader characters that are not one byte, or separators, read as blanks)",
+      "record 2: field repaired (line 8, column 7: leader of 6 characters; padded with blanks)",
   };
   EXPECT_EQ(want, read.problems);
   const RecordView first = RecordView::parse(read.records[0].data(), read.records[0].size());
-  ASSERT_EQ(2u, first.fields().size());
+  ASSERT_EQ(3u, first.fields().size());
+  EXPECT_EQ("??0", first.fields()[2].tag());
   EXPECT_EQ("1 \x1F?value", first.fields()[0].data());
   EXPECT_EQ("X \x1F" "ano blanks", first.fields()[1].data());
   const RecordView second = RecordView::parse(read.records[1].data(), read.records[1].size());

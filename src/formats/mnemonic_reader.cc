@@ -13,6 +13,13 @@ constexpr struct {
   char byte;
 } kNamedEscapes[] = {{"{dollar}", '$'}, {"{lcub}", '{'}, {"{rcub}", '}'}, {"{bsol}", '\\'}};
 
+// The bytes that frame records, fields and subfields: in a tag or the
+// leader they would break the record's framing.
+bool IsSeparator(char c) {
+  return c == iso2709::kSubfieldDelimiter || c == iso2709::kFieldTerminator ||
+         c == iso2709::kRecordTerminator;
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -139,14 +146,15 @@ void MnemonicReader::Leader(std::string_view text, std::uint64_t offset) {
   bool replaced = false;
   for (std::size_t i = 0; i < text.size();) {
     char byte;
-    if (!Unit(text, &i, false, &byte)) {
+    if (!Unit(text, &i, false, &byte) || IsSeparator(byte)) {
       byte = ' ';
       replaced = true;
     }
     leader += byte;
   }
   if (replaced) {
-    Report(Problem::Kind::kBadField, offset, 6, "leader characters that are not one byte read as blanks");
+    Report(Problem::Kind::kBadField, offset, 6,
+           "leader characters that are not one byte, or separators, read as blanks");
   }
   if (leader.size() != iso2709::kLeaderLength) {
     Report(Problem::Kind::kBadField, offset, 6,
@@ -170,7 +178,12 @@ void MnemonicReader::Field(std::string_view line, std::uint64_t offset) {
   char tag[3] = {' ', ' ', ' '};
   for (char& c : tag) {
     if (at >= line.size()) break;
+    const std::size_t start = at;
     if (!Unit(line, &at, false, &c)) c = '?';
+    if (IsSeparator(c)) {  // it would end the directory
+      Report(Problem::Kind::kBadField, offset, start, "tag byte that is a separator read as ?");
+      c = '?';
+    }
   }
   if (line.substr(at, 2) != "  ") {
     Report(Problem::Kind::kBadField, offset, at, "expected two blanks after the tag");
