@@ -281,7 +281,9 @@ run 0 "gzip members" sh -c "\"$dump\" --count - <\"$work/two.gz\""
 check "gzip members counted" '[ "$(cat "$work/out")" = "24 -" ]'
 head -c 3000 "$work/one.gz" >"$work/cut.gz"
 run 2 "gzip cut short" "$dump" --count "$work/cut.gz"
-check "gzip cut short message" 'grep -q "read error: gzip data ends inside a member" "$work/err"'
+check "gzip cut short message" 'grep -q "^quillet-dump: .*read error: gzip data ends inside a member" "$work/err"'
+run 2 "a directory" "$dump" --count "$work"
+check "a directory is a read error, said by the tool" 'grep -q "^quillet-dump: $work: read error: Is a directory" "$work/err"'
 
 # Usage errors, unreadable input.
 run 2 "two modes" "$dump" --count --check "$sample"

@@ -262,7 +262,9 @@ void Dumper::ReportTrailing(const std::string& name, quillet::Reader& reader, St
   for (const Problem& p : reader.problems()) {
     if (p.kind == Problem::Kind::kReadError) {
       stats.read_error = true;
-      if (!options_.quiet) err_ << name << ": read error: " << reader.readError() << '\n';
+      if (!options_.quiet) {
+        err_ << "quillet-dump: " << name << ": read error: " << reader.readError() << '\n';
+      }
       continue;
     }
     if (p.kind == Problem::Kind::kJunkSkipped) stats.bytes_skipped += p.value;
