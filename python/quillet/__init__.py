@@ -24,8 +24,8 @@ def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0,
     ``charset="raw"``) everything taken from the record is bytes, as it
     stands.
     ``format`` is the input's: "auto" (told from its first bytes), "marc"
-    (ISO 2709), "mrk" (mnemonic text), "xml" (MARCXML) or "json"
-    (MARC-in-JSON); records of every format come as records alike.
+    (ISO 2709), "xml" (MARCXML), "json" (MARC-in-JSON) or "mrk" (mnemonic
+    text); records of every format come as records alike.
     ``strict`` frames records by their declared length only. ``start`` is
     where ``source`` begins in the file it was cut from, added to every
     offset (of records and problems).
