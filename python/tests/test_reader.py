@@ -61,11 +61,15 @@ def test_errors_raise_with_the_tool_words(tmp_path):
         quillet.read(SAMPLE, charset="latin-1")
 
 
-def test_mnemonic_text_is_read_as_records():
+def test_every_format_is_read_as_records():
+    records = list(quillet.read(SAMPLE))
+    want = [(r.as_marc(), r.as_dict()) for r in records]
     mrk = (ROOT / "examples" / "sample.mrk").read_bytes()
-    want = [(r.as_marc(), r.as_dict()) for r in quillet.read(SAMPLE)]
-    for source in (mrk, io.BytesIO(mrk)):
+    jsonl = "".join(r.as_json() + "\n" for r in records).encode()
+    xml = records[0].as_xml().encode()
+    for source in (mrk, io.BytesIO(mrk), jsonl):
         assert [(r.as_marc(), r.as_dict()) for r in quillet.read(source)] == want
+    assert [r.as_marc() for r in quillet.read(xml, format="xml")] == [records[0].as_marc()]
     damaged = quillet.read(b"=LDR  00000nam a2200000 a 4500\n=245  10$aT\nno tag\n", format="mrk")
     (record,) = list(damaged)
     assert [(p.kind, str(p)) for p in record.problems] == [
