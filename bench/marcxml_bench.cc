@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     }
   }
   bytes += out.size();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%llu records, %llu bytes of ISO 2709, %llu problems, %.3f s\n",
               static_cast<unsigned long long>(records), static_cast<unsigned long long>(bytes),
               static_cast<unsigned long long>(problems + reader.problems().size()), seconds);

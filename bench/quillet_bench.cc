@@ -145,10 +145,12 @@ std::uint64_t FloorPass(const char* data, std::size_t size, std::uint64_t& recor
     const char* rec = data + pos;
     const unsigned length = Decimal(rec, kRecordLengthWidth);
     const unsigned base = Decimal(rec + kBaseAddressOffset, kBaseAddressWidth);
-    for (unsigned e = kLeaderLength; rec[e] != kFieldTerminator && e + kDirectoryEntryLength <= length;
+    for (unsigned e = kLeaderLength;
+         rec[e] != kFieldTerminator && e + kDirectoryEntryLength <= length;
          e += kDirectoryEntryLength) {
       const unsigned flen = Decimal(rec + e + kTagWidth, kFieldLengthWidth);
-      const unsigned at = base + Decimal(rec + e + kTagWidth + kFieldLengthWidth, kStartPositionWidth);
+      const unsigned at =
+          base + Decimal(rec + e + kTagWidth + kFieldLengthWidth, kStartPositionWidth);
       const char* f = rec + at;
       sum += static_cast<unsigned char>(rec[e]) + flen;
       if (flen < kMinDataFieldLength || f[2] != kSubfieldDelimiter) continue;

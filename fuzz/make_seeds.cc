@@ -4,10 +4,10 @@
 // records with filler between them.
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <iterator>
 #include <string>
-#include <initializer_list>
 #include <vector>
 
 #include "support/record_builder.h"
@@ -94,17 +94,21 @@ std::vector<std::string> MarcXmlDocuments() {
       "<datafield tag=\"245\" ind1=\"1\" ind2=\"0\"><subfield code=\"a\">T&#233;tle</subfield>"
       "<subfield code=\"\">x</subfield></datafield></record>\n";
   return {
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<collection xmlns=\"http://www.loc.gov/MARC21/slim\">\n" +
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<collection "
+      "xmlns=\"http://www.loc.gov/MARC21/slim\">\n" +
           record + record + "</collection>\n",
       record,
       record + record,
       "<marc:collection xmlns:marc=\"http://www.loc.gov/MARC21/slim\"><marc:record><marc:leader>x"
-      "</marc:leader><marc:datafield tag=\"500\"><marc:subfield code=\"a\"><![CDATA[<b>]]></marc:subfield>"
+      "</marc:leader><marc:datafield tag=\"500\"><marc:subfield "
+      "code=\"a\"><![CDATA[<b>]]></marc:subfield>"
       "</marc:datafield></marc:record></marc:collection>",
-      "<!DOCTYPE collection [<!ENTITY e \"e &#38;#38; f\">]><collection>" + record.substr(0, 120) + "&e;" +
-          record.substr(120) + "</collection>",
-      "<collection><foo/>text" + record.substr(0, 60) + "<datafield tag=\"24\" ind1=\"12\"><subfield code=\"ab\">"
-      "</subfield></datafield></controlfeld>" + record + "</collection>",
+      "<!DOCTYPE collection [<!ENTITY e \"e &#38;#38; f\">]><collection>" + record.substr(0, 120) +
+          "&e;" + record.substr(120) + "</collection>",
+      "<collection><foo/>text" + record.substr(0, 60) +
+          "<datafield tag=\"24\" ind1=\"12\"><subfield code=\"ab\">"
+          "</subfield></datafield></controlfeld>" +
+          record + "</collection>",
       "<collection>" + record + record.substr(0, 90),
       "<collection>" + record + "\xFF\xC3" + record + "</collection>",
   };
@@ -163,8 +167,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  for (const char* target : {"record", "stream", "dump", "agreement", "marc_record", "json_reader",
-                             "marcxml_reader"}) {
+  for (const char* target :
+       {"record", "stream", "dump", "agreement", "marc_record", "json_reader", "marcxml_reader"}) {
     fs::create_directories(out / target);
   }
   int n = 0;
@@ -182,12 +186,13 @@ int main(int argc, char** argv) {
   // The marc_record target: a choice byte, a record of a two-byte length
   // (or none), then changes, one byte choosing each.
   std::string changes;
-  for (const int b : std::initializer_list<int>{0x00, 0x08, '0', '0', '1', 0x03, 'a', 'b', 'c',            // add 001
-                0x04, 0x08, '5', '0', '0', 0x02, 'o', 'k',                 // 500 in tag order
-                0x06, 0x00,                                                // remove 9XX
-                0x0F, 0x01, 'a', 0x04, 'N', 'e', 'w', '!',                 // set $a
-                0x0C, 0x01, 0x00, 'b', 0x01, 'x',                          // insert $b
-                0x0D, 0x01, 0x00, 0x11, 0x09, ' '}) {                      // remove, leader
+  for (const int b :
+       std::initializer_list<int>{0x00, 0x08, '0',  '0',  '1',  0x03, 'a', 'b', 'c',  // add 001
+                                  0x04, 0x08, '5',  '0',  '0',  0x02, 'o', 'k',  // 500 in tag order
+                                  0x06, 0x00,                                    // remove 9XX
+                                  0x0F, 0x01, 'a',  0x04, 'N',  'e',  'w', '!',  // set $a
+                                  0x0C, 0x01, 0x00, 'b',  0x01, 'x',             // insert $b
+                                  0x0D, 0x01, 0x00, 0x11, 0x09, ' '}) {          // remove, leader
     changes += static_cast<char>(b);
   }
   for (const std::string& s : singles) {
@@ -197,7 +202,11 @@ int main(int argc, char** argv) {
     Write(out / "marc_record", n, "\x03" + length + s + changes);
   }
   Write(out / "marc_record", n, std::string(1, '\0') + changes);
-  Write(out / "marc_record", n, std::string(1, '\x02') + changes + std::string("\x00\x08" "009\xF8", 6));
+  Write(out / "marc_record", n,
+        std::string(1, '\x02') + changes +
+            std::string("\x00\x08"
+                        "009\xF8",
+                        6));
   // The readers of the text formats: the valid records and the streams in
   // each format, as read and decoded.
   const struct {

@@ -130,16 +130,12 @@ bool Clean(const quillet::MarcRecord& rec) {
 void Change(quillet::MarcRecord& rec, Input& in) {
   const std::size_t fields = rec.fieldCount() + 1;  // one past the end, sometimes
   switch (in.byte() % 20) {
-    case 0:
-      rec.addControlField(in.tag(), in.value());
-      break;
+    case 0: rec.addControlField(in.tag(), in.value()); break;
     case 1:
       rec.addDataField(in.tag(), static_cast<char>(in.byte()), static_cast<char>(in.byte()),
                        {{static_cast<char>(in.byte()), in.value()}});
       break;
-    case 2:
-      rec.insertControlField(in.number(fields), in.tag(), in.value());
-      break;
+    case 2: rec.insertControlField(in.number(fields), in.tag(), in.value()); break;
     case 3: {
       const std::string tag = in.tag(), a = in.value(), b = in.value();
       rec.insertDataField(in.number(fields), tag, ' ', '0', {{'a', a}, {'b', b}});
@@ -150,21 +146,11 @@ void Change(quillet::MarcRecord& rec, Input& in) {
       rec.insertDataField(rec.tagOrderPosition(tag), tag, ' ', ' ', {{'a', in.value()}});
       break;
     }
-    case 5:
-      rec.removeField(in.number(fields));
-      break;
-    case 6:
-      rec.removeFields(in.pattern());
-      break;
-    case 7:
-      rec.findFields(in.pattern());
-      break;
-    case 8:
-      rec.setTag(in.number(fields), in.tag());
-      break;
-    case 9:
-      rec.setData(in.number(fields), in.value());
-      break;
+    case 5: rec.removeField(in.number(fields)); break;
+    case 6: rec.removeFields(in.pattern()); break;
+    case 7: rec.findFields(in.pattern()); break;
+    case 8: rec.setTag(in.number(fields), in.tag()); break;
+    case 9: rec.setData(in.number(fields), in.value()); break;
     case 10:
       rec.setIndicators(in.number(fields), static_cast<char>(in.byte()),
                         static_cast<char>(in.byte()));
@@ -185,9 +171,7 @@ void Change(quillet::MarcRecord& rec, Input& in) {
       rec.removeSubfield(f, in.number(f < rec.fieldCount() ? rec.subfieldCount(f) + 1 : 1));
       break;
     }
-    case 14:
-      rec.removeSubfields(in.number(fields), static_cast<char>(in.byte()));
-      break;
+    case 14: rec.removeSubfields(in.number(fields), static_cast<char>(in.byte())); break;
     case 15: {
       const std::size_t f = in.number(fields);
       rec.setSubfield(f, static_cast<char>(in.byte()), in.value());
@@ -199,12 +183,8 @@ void Change(quillet::MarcRecord& rec, Input& in) {
       rec.setValue(f, sub, in.value());
       break;
     }
-    case 17:
-      rec.setLeader(in.number(26), static_cast<char>(in.byte()));
-      break;
-    case 18:
-      rec.setLeader(in.bytes(in.number(2) == 0 ? 24 : in.number(30)));
-      break;
+    case 17: rec.setLeader(in.number(26), static_cast<char>(in.byte())); break;
+    case 18: rec.setLeader(in.bytes(in.number(2) == 0 ? 24 : in.number(30))); break;
     case 19: {
       // A value of the record itself, which the change may move.
       const std::size_t f = in.number(fields);

@@ -28,9 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case quillet::Problem::Kind::kNoSubfields:
         case quillet::Problem::Kind::kSubfieldWithoutCode:
         case quillet::Problem::Kind::kTerminatorInField:
-          break;  // the content the text gave, carried over faithfully
-        default:
-          std::abort();  // the built bytes are damaged
+          break;                // the content the text gave, carried over faithfully
+        default: std::abort();  // the built bytes are damaged
       }
     }
     for (const quillet::FieldView& f : rec.fields()) {

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "classic/object_pool.h"
+#include "quillet/marc_record.h"
+#include "quillet/view.h"
 #include "support/expect_mrc.h"
 #include "support/record_builder.h"
 #include "support/record_walk.h"
-#include "quillet/marc_record.h"
-#include "quillet/view.h"
 
 namespace {
 
@@ -129,8 +129,7 @@ void ExpectNothingHalfMade(Record& rec) {
       if (it->second->isControl()) continue;
       auto* df = static_cast<DataField*>(it->second);
       if (df->getSubfieldsCount() == 0) continue;
-      EXPECT_EQ(whole[(*df->getSFListBegin())->getData() - rec.getData()],
-                df->getSubfieldsCount());
+      EXPECT_EQ(whole[(*df->getSFListBegin())->getData() - rec.getData()], df->getSubfieldsCount());
     }
     WalkRecord(rec);  // aborts if a kept field reaches outside the record
   } catch (const MrcException&) {

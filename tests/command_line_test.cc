@@ -64,7 +64,8 @@ TEST(DumpCommandLine, RefusesWithTheReason) {
       {{"--split-size", "1K", "-s", "p", "--stats"},
        "--split writes records: it goes with no --count, --check, --index or --stats"},
       {{"--max-problems", "many"}, "--max-problems must be a whole number from 0"},
-      {{"--to-charset", "MARC-8"}, "--to-charset marc8 goes with -f marc: the text formats are UTF-8"},
+      {{"--to-charset", "MARC-8"},
+       "--to-charset marc8 goes with -f marc: the text formats are UTF-8"},
       {{"--to-charset", "marc8", "-f", "marc", "--charset", "raw"},
        "--to-charset marc8 needs the text decoded: not with --charset raw"},
   };
@@ -136,8 +137,8 @@ TEST(DumpCommandLine, AcceptedCombinations) {
   EXPECT_EQ(3u, checking.command.jobs);
   EXPECT_TRUE(checking.command.parallel());
 
-  const ParsedCommandLine splitting = Parse(
-      {"--split-size", "2k", "-s", "out/piece", "--force", "-o", "MARCXML", "-j", "4", "f"});
+  const ParsedCommandLine splitting =
+      Parse({"--split-size", "2k", "-s", "out/piece", "--force", "-o", "MARCXML", "-j", "4", "f"});
   ASSERT_TRUE(splitting.run) << splitting.err;
   EXPECT_EQ(2048u, splitting.command.split_bytes);
   EXPECT_EQ(0u, splitting.command.split_records);

@@ -9,10 +9,10 @@ namespace quillet {
 namespace {
 
 using quillet_test::BuildRecord;
-using quillet_test::Hex;
 using quillet_test::DataContent;
 using quillet_test::EntryPos;
 using quillet_test::ExactBuffer;
+using quillet_test::Hex;
 using quillet_test::Patched;
 
 int IdOf(const std::vector<quillet_test::FieldSpec>& fields) {

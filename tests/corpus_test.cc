@@ -1,6 +1,8 @@
 // Every real record file, read as a stream and from memory: whatever the
 // damage, only MrcException may come out, and (under AddressSanitizer)
 // nothing may be read outside a record.
+#include "support/corpus.h"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -12,10 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "support/corpus.h"
-#include "support/expect_mrc.h"
 #include "quillet/marc8.h"
 #include "support/agreement.h"
+#include "support/expect_mrc.h"
 #include "support/record_walk.h"
 
 namespace quillet {
@@ -124,9 +125,8 @@ std::size_t Marc8Characters(std::string_view text, bool* g0_wide, bool* g1_wide)
       const char f = text[j];
       const bool wide = !inter.empty() && inter[0] == '$';
       const bool known = inter.empty() ? std::string_view("gbps").find(f) != std::string_view::npos
-                                       : wide ? f == '1'
-                                              : std::string_view("BEgbp2NQ34S").find(f) !=
-                                                    std::string_view::npos;
+                         : wide        ? f == '1'
+                                : std::string_view("BEgbp2NQ34S").find(f) != std::string_view::npos;
       if (known) {
         (inter.find_first_of(")-") != std::string_view::npos ? *g1_wide : *g0_wide) = wide;
       } else {
@@ -167,9 +167,12 @@ TEST(Corpus, Marc8TextDecodesCharacterForCharacter) {
           decoder.decode(value, out);
           ++texts;
           ASSERT_TRUE(isUtf8(out)) << "record at " << rec.offset();
-          const std::size_t chars = static_cast<std::size_t>(std::count_if(
-              out.begin(), out.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-          EXPECT_EQ(Marc8Characters(value, &g0_wide, &g1_wide), chars) << "record at " << rec.offset();
+          const std::size_t chars =
+              static_cast<std::size_t>(std::count_if(out.begin(), out.end(), [](char c) {
+                return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+              }));
+          EXPECT_EQ(Marc8Characters(value, &g0_wide, &g1_wide), chars)
+              << "record at " << rec.offset();
         }
       }
     }

@@ -103,7 +103,9 @@ TEST(Subfields, FollowTheScanRules) {
       {"stops at the first terminator", Bytes("10$aAbc#ZZ$zQ#"), -1, {{'a', "Abc"}}},
       {"repeated delimiters act as one", Bytes("10$aAbc$$bD#"), -1, {{'a', "Abc"}, {'b', "D"}}},
       {"first code may be a delimiter", Bytes("10$$aX#"), -1, {{'\x1F', "aX"}}},
-      {"any other byte is data", Bytes(std::string("10$a\0b$c#", 9)), -1,
+      {"any other byte is data",
+       Bytes(std::string("10$a\0b$c#", 9)),
+       -1,
        {{'a', std::string("\0b", 2)}}},
       {"high bytes are data", Bytes("10$a\xC3\xA9$\xFFz#"), -1, {{'a', "\xC3\xA9"}, {'\xFF', "z"}}},
       {"code alone", Bytes("10$a#"), -1, {}},
@@ -170,8 +172,8 @@ TEST(SubfieldValues, UseAfterTheRecordIsReadAgainIsCaughtByAddressSanitizer) {
 #ifndef QUILLET_TEST_ASAN
   GTEST_SKIP() << "needs the AddressSanitizer build";
 #else
-  const std::string one = quillet_test::BuildRecord(
-      {{"245", quillet_test::DataContent("10", {{'a', "Title"}})}});
+  const std::string one =
+      quillet_test::BuildRecord({{"245", quillet_test::DataContent("10", {{'a', "Title"}})}});
   EXPECT_DEATH(
       {
         std::istringstream in(one + one);

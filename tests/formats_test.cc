@@ -17,7 +17,8 @@ using quillet_test::BuildRecord;
 using quillet_test::Bytes;
 using quillet_test::DataContent;
 
-std::string Written(Format format, const std::string& bytes, TextOptions options = {Charset::kRaw}) {
+std::string Written(Format format, const std::string& bytes,
+                    TextOptions options = {Charset::kRaw}) {
   const quillet_test::ExactBuffer exact(bytes);
   const RecordView rec = RecordView::parse(exact.data(), exact.size());
   OutputBuffer out;
@@ -31,9 +32,10 @@ TEST(Charsets, AcceptTheSpellingsUsersBring) {
   const struct {
     const char* name;
     Charset want;
-  } accepted[] = {{"auto", Charset::kAuto},  {"AUTO", Charset::kAuto},   {"marc8", Charset::kMarc8},
-                  {"MARC-8", Charset::kMarc8}, {"Marc8", Charset::kMarc8}, {"utf8", Charset::kUtf8},
-                  {"utf-8", Charset::kUtf8}, {"UTF-8", Charset::kUtf8},   {"raw", Charset::kRaw}};
+  } accepted[] = {
+      {"auto", Charset::kAuto},    {"AUTO", Charset::kAuto},   {"marc8", Charset::kMarc8},
+      {"MARC-8", Charset::kMarc8}, {"Marc8", Charset::kMarc8}, {"utf8", Charset::kUtf8},
+      {"utf-8", Charset::kUtf8},   {"UTF-8", Charset::kUtf8},  {"raw", Charset::kRaw}};
   for (const auto& a : accepted) {
     Charset c = Charset::kRaw == a.want ? Charset::kAuto : Charset::kRaw;
     EXPECT_TRUE(parseCharset(a.name, &c)) << a.name;
@@ -55,9 +57,10 @@ TEST(Charsets, AcceptTheSpellingsUsersBring) {
 
 TEST(RecordText, DecodesByTheRecordsEncodingAndSaysSoInTheLeader) {
   // MARC-8: an acute before its letter, and Cyrillic designated by escapes.
-  const std::string marc8 =
-      BuildRecord({{"245", DataContent("10", {{'a', "Caf\xE2" "e \x1B(NAB\x1B(B."}})}},
-                  quillet_test::LeaderSpec{"nam  22"});
+  const std::string marc8 = BuildRecord({{"245", DataContent("10", {{'a',
+                                                                     "Caf\xE2"
+                                                                     "e \x1B(NAB\x1B(B."}})}},
+                                        quillet_test::LeaderSpec{"nam  22"});
   const RecordView rec = RecordView::parse(marc8.data(), marc8.size());
   RecordText text;
   text.start(rec);
@@ -79,9 +82,10 @@ TEST(RecordText, DecodesByTheRecordsEncodingAndSaysSoInTheLeader) {
 
 TEST(RecordText, CarriesDesignationsAcrossSkippedValuesUntilTheFieldEnds) {
   // $a switches to Cyrillic without switching back; $b is Cyrillic.
-  const std::string bytes = BuildRecord(
-      {{"245", DataContent("10", {{'a', "x\x1B(N"}, {'b', "AB"}})}, {"246", DataContent("10", {{'a', "AB"}})}},
-      quillet_test::LeaderSpec{"nam  22"});
+  const std::string bytes =
+      BuildRecord({{"245", DataContent("10", {{'a', "x\x1B(N"}, {'b', "AB"}})},
+                   {"246", DataContent("10", {{'a', "AB"}})}},
+                  quillet_test::LeaderSpec{"nam  22"});
   const RecordView rec = RecordView::parse(bytes.data(), bytes.size());
   RecordText text;
   text.start(rec);
@@ -95,9 +99,11 @@ TEST(RecordText, CarriesDesignationsAcrossSkippedValuesUntilTheFieldEnds) {
 }
 
 TEST(RecordText, ReportsUndecodableBytesWithTheirOffsetInTheInput) {
-  const std::string bytes = BuildRecord(
-      {{"001", "id\xFF"}, {"500", Bytes("  \xFE" "$anote\xC3")}});  // a prefix, then a value
-  const RecordView rec = RecordView::parse(bytes.data(), bytes.size(), 1000, Span<Problem>(nullptr, nullptr));
+  const std::string bytes = BuildRecord({{"001", "id\xFF"},
+                                         {"500", Bytes("  \xFE"
+                                                       "$anote\xC3")}});  // a prefix, then a value
+  const RecordView rec =
+      RecordView::parse(bytes.data(), bytes.size(), 1000, Span<Problem>(nullptr, nullptr));
   RecordText text({Charset::kUtf8});
   text.start(rec);
   text.decodeAll();
@@ -179,8 +185,9 @@ TEST(Formats, KeepTheBytesBeforeTheFirstDelimiterAndEmptySubfields) {
 }
 
 TEST(Formats, JsonIsValidWhateverTheBytes) {
-  const std::string rec = BuildRecord(
-      {{"001", "q\"\\\t\x01"}, {"245", DataContent("1\x7F", {{'a', "caf\xC3\xA9 \xFF\xC3"}, {'b', ""}})}});
+  const std::string rec =
+      BuildRecord({{"001", "q\"\\\t\x01"},
+                   {"245", DataContent("1\x7F", {{'a', "caf\xC3\xA9 \xFF\xC3"}, {'b', ""}})}});
   EXPECT_EQ("{\"leader\":\"" + rec.substr(0, 24) +
                 "\",\"fields\":[{\"001\":\"q\\\"\\\\\\t\\u0001\"},{\"245\":{\"ind1\":\"1\","
                 "\"ind2\":\"\x7F\",\"subfields\":[{\"a\":\"caf\xC3\xA9 "
@@ -209,8 +216,7 @@ TEST(Formats, JsonReplacesMalformedUtf8) {
 TEST(Formats, MarcXmlReplacesTheControlsXmlForbidsAndCountsThem) {
   const std::string rec = BuildRecord({{"500", DataContent("  ", {{'a', "a\x01<b>\tc\x02"}})}});
   const std::string xml = Written(Format::kMarcXml, rec, {Charset::kUtf8});
-  EXPECT_NE(std::string::npos,
-            xml.find(">a\xEF\xBF\xBD&lt;b&gt;&#9;c\xEF\xBF\xBD</subfield>"));
+  EXPECT_NE(std::string::npos, xml.find(">a\xEF\xBF\xBD&lt;b&gt;&#9;c\xEF\xBF\xBD</subfield>"));
   const RecordView view = RecordView::parse(rec.data(), rec.size());
   RecordText text;
   text.start(view);
@@ -223,7 +229,10 @@ TEST(Formats, Iso2709IsCopiedWhenNothingChangesAndWrittenAnewOtherwise) {
       BuildRecord({{"001", "1"}, {"245", DataContent("10", {{'a', "Caf\xC3\xA9"}})}});
   EXPECT_EQ(utf8, Written(Format::kIso2709, utf8, {Charset::kAuto}));
 
-  const std::string marc8 = BuildRecord({{"001", "1"}, {"245", DataContent("10", {{'a', "Caf\xE2" "e"}})}},
+  const std::string marc8 = BuildRecord({{"001", "1"},
+                                         {"245", DataContent("10", {{'a',
+                                                                     "Caf\xE2"
+                                                                     "e"}})}},
                                         quillet_test::LeaderSpec{"nam  22"});
   EXPECT_EQ(marc8, Written(Format::kIso2709, marc8, {Charset::kRaw}));
   const std::string converted = Written(Format::kIso2709, marc8, {Charset::kAuto});
@@ -235,7 +244,8 @@ TEST(Formats, Iso2709IsCopiedWhenNothingChangesAndWrittenAnewOtherwise) {
   // As MARC-8: leader/09 blank, text encoded, what MARC-8 lacks as a
   // reference; a MARC-8 record asked for as MARC-8 is copied.
   {
-    const std::string cjk = BuildRecord({{"245", DataContent("10", {{'a', "Caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80"}})}});
+    const std::string cjk = BuildRecord(
+        {{"245", DataContent("10", {{'a', "Caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80"}})}});
     const RecordView rec = RecordView::parse(cjk.data(), cjk.size());
     RecordText text;
     text.start(rec);
@@ -243,7 +253,9 @@ TEST(Formats, Iso2709IsCopiedWhenNothingChangesAndWrittenAnewOtherwise) {
     EXPECT_EQ(1u, writeIso2709(rec, text, out, TagFilter(), OutputCharset::kMarc8));
     const RecordView back = RecordView::parse(out.view().data(), out.size());
     EXPECT_EQ(' ', back.leader()[9]);
-    EXPECT_EQ(std::string_view("Caf\xE2" "e \xC8&#x1F600;"), back.fields()[0].subfield('a'));
+    EXPECT_EQ(std::string_view("Caf\xE2"
+                               "e \xC8&#x1F600;"),
+              back.fields()[0].subfield('a'));
     RecordText again;
     again.start(back);
     EXPECT_EQ(Encoding::kMarc8, again.guess().encoding);

@@ -27,11 +27,17 @@ TEST(DecimalReading, ReadsNothingWhenTheSignedEndIsNotAboveTheOffset) {
 TEST(DecimalReading, RejectsAnyNonDigit) {
   // A byte above 0x7F must not pass as a digit once '0' is subtracted.
   for (const char* input : {"12a45", "-1234", " 1234", "1234 ", "+1234", "12/45", "12:45",
-                            "1\xB0" "345"}) {
+                            "1\xB0"
+                            "345"}) {
     SCOPED_TRACE(input);
     EXPECT_MRC_THROW(BytesToInt(input, 0, 5), "BytesToInt Error");
   }
-  EXPECT_MRC_THROW(BytesToInt(std::string("12\0" "45", 5).data(), 0, 5), "BytesToInt Error");
+  EXPECT_MRC_THROW(BytesToInt(std::string("12\0"
+                                          "45",
+                                          5)
+                                  .data(),
+                              0, 5),
+                   "BytesToInt Error");
 }
 
 // Both parsers decode entries here; the four digits of a length are read

@@ -23,21 +23,25 @@ int main(int argc, char** argv) {
                                          {"650", Bytes(" 0$aCartography")},
                                          {"630", Bytes("00$aBible.")},
                                          {"264", Bytes(" 1$a[Praha?]$b$c2012")}});
-  const std::string escapes =
-      BuildRecord({{"001", "sh2009\t004630"},
-                   {"008", "a\\b c"},
-                   {"500", DataContent("  ", {{'a', "Costs $5 {or less}\n=650  "}, {'a', "forged"}})},
-                   {"517", "1 "},
-                   {"520", Bytes("  text before$asummary\r")}});
+  const std::string escapes = BuildRecord(
+      {{"001", "sh2009\t004630"},
+       {"008", "a\\b c"},
+       {"500", DataContent("  ", {{'a', "Costs $5 {or less}\n=650  "}, {'a', "forged"}})},
+       {"517", "1 "},
+       {"520", Bytes("  text before$asummary\r")}});
   const std::string repaired =
       Patched(BuildRecord({{"001", "00000003"}, {"245", Bytes("00$aRepaired")}}), 0, "99999");
   quillet_test::LeaderSpec marc8;
   marc8.pos5to11 = "nam  22";  // leader/09 blank: MARC-8
-  const std::string cyrillic = BuildRecord(
-      {{"001", "marc8"},
-       {"245", DataContent("10", {{'a', "Soci\xE2" "et\xE2" "e"}, {'b', "\x1B(Nnauka\x1B(B"}})},
-       {"500", DataContent("  ", {{'a', "bad \xAF code"}})}},
-      marc8);
+  const std::string cyrillic =
+      BuildRecord({{"001", "marc8"},
+                   {"245", DataContent("10", {{'a',
+                                               "Soci\xE2"
+                                               "et\xE2"
+                                               "e"},
+                                              {'b', "\x1B(Nnauka\x1B(B"}})},
+                   {"500", DataContent("  ", {{'a', "bad \xAF code"}})}},
+                  marc8);
   std::ofstream out(argv[1], std::ios::binary);
   out << order << escapes << repaired << "junk" << BuildRecord({{"245", Bytes("00$aLast")}})
       << cyrillic;

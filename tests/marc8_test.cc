@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "support/record_builder.h"
 #include "gtest/gtest.h"
+#include "support/record_builder.h"
 
 namespace quillet {
 namespace {
@@ -32,7 +32,10 @@ TEST(Marc8, EachSetThroughItsEscapeFirstAndLastRows) {
       {"basic Latin, the default G0", "!~", "!~"},
       {"extended Latin (ANSEL), the default G1", "\x88\xB9", "\xC2\x98\xC2\xA3"},
       {"Greek symbols, ESC g", "\x1Bga\x63\x1Bs", "\xCE\xB1\xCE\xB3"},
-      {"subscripts, ESC b", "\x1B" "b(9\x1Bs", "\xE2\x82\x8D\xE2\x82\x89"},
+      {"subscripts, ESC b",
+       "\x1B"
+       "b(9\x1Bs",
+       "\xE2\x82\x8D\xE2\x82\x89"},
       {"superscripts, ESC p", "\x1Bp(9\x1Bs", "\xE2\x81\xBD\xE2\x81\xB9"},
       {"Hebrew, ESC ( 2", "\x1B(2!}", "!\xD7\xB2"},
       {"Cyrillic, ESC ( N", "\x1B(N!~", "!\xD0\xA7"},
@@ -57,10 +60,19 @@ TEST(Marc8, EachSetThroughItsEscapeFirstAndLastRows) {
 
 TEST(Marc8, MarksFollowTheirLetter) {
   // MARC-8 writes diacritics before the letter, Unicode after it, in order.
-  EXPECT_EQ("re\xCC\x81" "sume\xCC\x81", Decode("r\xE2" "esum\xE2" "e"));
-  EXPECT_EQ("a\xCC\x81\xCC\x82", Decode("\xE2\xE3" "a"));  // two marks on one letter
-  EXPECT_EQ("ab\xCC\x81", Decode("ab\xE2"));               // a mark ending the text
-  std::string composed = Decode("r\xE2" "esum\xE2" "e");
+  EXPECT_EQ(
+      "re\xCC\x81"
+      "sume\xCC\x81",
+      Decode("r\xE2"
+             "esum\xE2"
+             "e"));
+  EXPECT_EQ("a\xCC\x81\xCC\x82", Decode("\xE2\xE3"
+                                        "a"));  // two marks on one letter
+  EXPECT_EQ("ab\xCC\x81", Decode("ab\xE2"));    // a mark ending the text
+  std::string composed = Decode(
+      "r\xE2"
+      "esum\xE2"
+      "e");
   composeNfc(composed);
   EXPECT_EQ("r\xC3\xA9sum\xC3\xA9", composed);
   // Marks of a set designated by escape: Hebrew points, Greek accents.
@@ -114,7 +126,9 @@ TEST(Encoding, LeaderDecidesUnlessTheBytesDisagree) {
   quillet_test::LeaderSpec marc8;
   marc8.pos5to11 = "nam  22";
   const std::string utf8_title = DataContent("10", {{'a', "caf\xC3\xA9"}});
-  const std::string marc8_title = DataContent("10", {{'a', "caf\xE2" "e"}});
+  const std::string marc8_title = DataContent("10", {{'a',
+                                                      "caf\xE2"
+                                                      "e"}});
   const struct {
     const char* what;
     std::string record;
@@ -124,18 +138,30 @@ TEST(Encoding, LeaderDecidesUnlessTheBytesDisagree) {
   } cases[] = {
       {"marked UTF-8", BuildRecord({{"245", utf8_title}}), Encoding::kUtf8, false, true},
       {"marked MARC-8", BuildRecord({{"245", marc8_title}}, marc8), Encoding::kMarc8, false, false},
-      {"marked MARC-8, plain ASCII", BuildRecord({{"245", "10\x1F" "aAbc"}}, marc8), Encoding::kMarc8,
-       false, false},
-      {"marked MARC-8, UTF-8 bytes", BuildRecord({{"245", utf8_title}}, marc8), Encoding::kUtf8, true,
-       true},
-      {"marked UTF-8, MARC-8 bytes", BuildRecord({{"245", marc8_title}}), Encoding::kMarc8, true, false},
-      {"marked MARC-8 with an escape", BuildRecord({{"245", "10\x1F" "a\x1B(N~\xC3\xA9"}}, marc8),
+      {"marked MARC-8, plain ASCII",
+       BuildRecord({{"245",
+                     "10\x1F"
+                     "aAbc"}},
+                   marc8),
+       Encoding::kMarc8, false, false},
+      {"marked MARC-8, UTF-8 bytes", BuildRecord({{"245", utf8_title}}, marc8), Encoding::kUtf8,
+       true, true},
+      {"marked UTF-8, MARC-8 bytes", BuildRecord({{"245", marc8_title}}), Encoding::kMarc8, true,
+       false},
+      {"marked MARC-8 with an escape",
+       BuildRecord({{"245",
+                     "10\x1F"
+                     "a\x1B(N~\xC3\xA9"}},
+                   marc8),
        Encoding::kMarc8, false, false},
       // The field is well-formed, but its code takes the first byte of
       // U+00E9, so the value starts with a lone continuation byte.
       {"marked UTF-8, a code cuts a character", BuildRecord({{"245", "10\x1F\xC3\xA9t\xC3\xA9"}}),
        Encoding::kUtf8, false, false},
-      {"marked UTF-8, an indicator cuts a character", BuildRecord({{"245", "1\xC3\xA9\x1F" "at"}}),
+      {"marked UTF-8, an indicator cuts a character",
+       BuildRecord({{"245",
+                     "1\xC3\xA9\x1F"
+                     "at"}}),
        Encoding::kUtf8, false, false},
       {"unmarked UTF-8, a code cuts a character",
        BuildRecord({{"245", "10\x1F\xC3\xA9t\xC3\xA9"}}, marc8), Encoding::kUtf8, true, false},

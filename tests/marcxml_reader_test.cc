@@ -6,9 +6,8 @@
 #include <quillet/marc8.h>
 #include <quillet/text.h>
 #include <quillet/view.h>
-#include <zlib.h>
-
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -40,14 +39,15 @@ const std::size_t kChunks[] = {1, 7, std::size_t{1} << 16};
 std::vector<std::string> EdgeRecords() {
   return {
       BuildRecord({{"001", "id 1 <&>\"'"}, {"008", "  blanks \t\n\r  "}}),
-      BuildRecord({{"245", DataContent("10", {{'a', "a < b & c > \"d\""}, {'b', "line\nfeed\r\ttab"}})},
-                   {"500", DataContent("  ", {{'a', ""}, {'b', ""}})},
-                   {"520", Bytes("1 before the first$aafter")},
-                   {"590", Bytes("  $$a")},
-                   {"650", Bytes(" 0")},
-                   {"100", DataContent("1 ", {{'a', "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9A"}})},
-                   {"880", DataContent("&<", {{'&', "amp"}, {'<', "lt"}, {'"', "quot"}, {'>', "gt"}})}},
-                  LeaderSpec{"cam a22", " i 4500"}),
+      BuildRecord(
+          {{"245", DataContent("10", {{'a', "a < b & c > \"d\""}, {'b', "line\nfeed\r\ttab"}})},
+           {"500", DataContent("  ", {{'a', ""}, {'b', ""}})},
+           {"520", Bytes("1 before the first$aafter")},
+           {"590", Bytes("  $$a")},
+           {"650", Bytes(" 0")},
+           {"100", DataContent("1 ", {{'a', "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9A"}})},
+           {"880", DataContent("&<", {{'&', "amp"}, {'<', "lt"}, {'"', "quot"}, {'>', "gt"}})}},
+          LeaderSpec{"cam a22", " i 4500"}),
       BuildRecord({}),
   };
 }
@@ -75,9 +75,11 @@ std::string XmlLoss(const std::string& bytes) {
   auto carried = [](std::string_view text, bool delimiters) {
     for (std::size_t i = 0; i < text.size();) {
       const unsigned char c = static_cast<unsigned char>(text[i]);
-      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && !(delimiters && c == 0x1F)) return false;
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && !(delimiters && c == 0x1F))
+        return false;
       const std::size_t n = utf8SequenceLength(text.substr(i));
-      if (n == 0 || text.substr(i, 3) == "\xEF\xBF\xBE" || text.substr(i, 3) == "\xEF\xBF\xBF") return false;
+      if (n == 0 || text.substr(i, 3) == "\xEF\xBF\xBE" || text.substr(i, 3) == "\xEF\xBF\xBF")
+        return false;
       i += n;
     }
     return true;
@@ -116,7 +118,7 @@ TEST(MarcXmlReader, ReadsEveryWellFormedRealRecordBackAsItWasWritten) {
     for (std::size_t i = 0; i < clean.size(); ++i) {
       const std::string record = ": record " + std::to_string(i + 1);
       const std::pair<const char*, const std::string*> written[] = {{"raw", &clean[i]},
-                                                                     {"decoded", &converted[i]}};
+                                                                    {"decoded", &converted[i]}};
       for (const auto& how : written) {
         const std::string loss = XmlLoss(*how.second);
         if (loss.empty()) continue;
@@ -136,9 +138,10 @@ TEST(MarcXmlReader, ReadsEveryWellFormedRealRecordBackAsItWasWritten) {
 
 // The reference record of the shape tests: what every shape below reads as.
 std::string ShapeRecord() {
-  return BuildRecord({{"001", "id & 1"},
-                      {"245", DataContent("10", {{'a', "T\xC3\xA9tle <x>"}, {'c', "by \xE2\x82\xAC"}})},
-                      {"500", DataContent("  ", {{'a', "note"}})}});
+  return BuildRecord(
+      {{"001", "id & 1"},
+       {"245", DataContent("10", {{'a', "T\xC3\xA9tle <x>"}, {'c', "by \xE2\x82\xAC"}})},
+       {"500", DataContent("  ", {{'a', "note"}})}});
 }
 
 TEST(MarcXmlReader, ReadsTheShapesMarcXmlTakes) {
@@ -146,7 +149,8 @@ TEST(MarcXmlReader, ReadsTheShapesMarcXmlTakes) {
   const std::string leader = "99999nam a2299999 a 4500";  // wrong length and base: recomputed
   const std::string fields =
       "<controlfield tag=\"001\">id &amp; 1</controlfield>"
-      "<datafield ind2=\"0\" tag=\"245\" ind1=\"1\"><subfield code=\"a\">T&#233;tle &lt;x></subfield>"
+      "<datafield ind2=\"0\" tag=\"245\" ind1=\"1\"><subfield code=\"a\">T&#233;tle "
+      "&lt;x></subfield>"
       "<subfield code=\"c\">by &#x20AC;</subfield></datafield>"
       "<datafield tag=\"500\" ind1=\"\"><subfield code=\"a\">note</subfield></datafield>";
   const std::string plain = "<record><leader>" + leader + "</leader>" + fields + "</record>";
@@ -168,14 +172,18 @@ TEST(MarcXmlReader, ReadsTheShapesMarcXmlTakes) {
   } cases[] = {
       {"one record, no namespace", plain},
       {"a collection, default namespace",
-       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<collection" + ns + ">\n  " + plain + "\n</collection>\n"},
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<collection" + ns + ">\n  " + plain +
+           "\n</collection>\n"},
       {"prefixed", "<marc:collection xmlns:marc=\"http://www.loc.gov/MARC21/slim\">" + prefixed +
                        "</marc:collection>"},
       {"comments, CDATA, processing instructions, a byte order mark, CRLF",
-       "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<!-- c --><collection>\r\n<?pi x?><record>\r\n<!-- c -->"
-       "<leader><![CDATA[" + leader + "]]></leader>" + fields + "</record></collection>"},
-      {"an internal entity", "<!DOCTYPE collection [<!ENTITY id1 \"id &#38;#38; 1\">]><collection><record><leader>" +
-                                 leader + "</leader>" + entity_fields + "</record></collection>"},
+       "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<!-- c --><collection>\r\n<?pi x?><record>\r\n<!-- "
+       "c -->"
+       "<leader><![CDATA[" +
+           leader + "]]></leader>" + fields + "</record></collection>"},
+      {"an internal entity",
+       "<!DOCTYPE collection [<!ENTITY id1 \"id &#38;#38; 1\">]><collection><record><leader>" +
+           leader + "</leader>" + entity_fields + "</record></collection>"},
       {"records one after another", plain + "\n"},
   };
   for (const auto& c : cases) {
@@ -198,7 +206,8 @@ TEST(MarcXmlReader, ReadsTheShapesMarcXmlTakes) {
     }
   }
   // Documents put one after another keep their offsets and lines.
-  const std::string three = plain + "\n" + prefixed.substr(0, 0) + plain + "\n\n<collection>" + plain + "</collection>";
+  const std::string three =
+      plain + "\n" + prefixed.substr(0, 0) + plain + "\n\n<collection>" + plain + "</collection>";
   const Read read = ReadAll(three, InputFormat::kMarcXml, 7);
   EXPECT_EQ((std::vector<std::string>{record, record, record}), read.records);
   EXPECT_TRUE(read.problems.empty()) << read.problems[0];
@@ -207,10 +216,12 @@ TEST(MarcXmlReader, ReadsTheShapesMarcXmlTakes) {
 TEST(MarcXmlReader, ReadsGzipFilesThroughByTheirPath) {
   const std::string xml = WriteAll(EdgeRecords(), Format::kMarcXml, Charset::kRaw);
   const std::string path = (std::filesystem::temp_directory_path() /
-                            ("marcxml_reader_test_" + std::to_string(::getpid()) + ".xml.gz")).string();
+                            ("marcxml_reader_test_" + std::to_string(::getpid()) + ".xml.gz"))
+                               .string();
   gzFile gz = gzopen(path.c_str(), "wb");
   ASSERT_NE(nullptr, gz);
-  ASSERT_EQ(static_cast<int>(xml.size()), gzwrite(gz, xml.data(), static_cast<unsigned>(xml.size())));
+  ASSERT_EQ(static_cast<int>(xml.size()),
+            gzwrite(gz, xml.data(), static_cast<unsigned>(xml.size())));
   ASSERT_EQ(Z_OK, gzclose(gz));
   Reader::Options options;
   options.format = InputFormat::kAuto;
@@ -240,23 +251,33 @@ std::vector<std::string> ProblemsOf(const std::string& text, std::size_t* record
 const char kLeaderXml[] = "<leader>00000nam a2200000 a 4500</leader>";
 
 TEST(MarcXmlReader, ReportsWhatIsNotMarcXmlAndSkipsIt) {
-  const std::string text = std::string("<collection>\n") +
-                           "<header>x</header>\n"
-                           "<record>" + kLeaderXml + "\n"
-                           "  stray text<controlfield tag=\"001\">1<b>bold</b></controlfield>\n"
-                           "  <datafield tag=\"245\">t<subfield code=\"a\">T</subfield><foo/></datafield>\n"
-                           "  <subfield code=\"a\">lost</subfield><record/>\n"
-                           "</record>\n"
-                           "</collection>";
+  const std::string text =
+      std::string("<collection>\n") +
+      "<header>x</header>\n"
+      "<record>" +
+      kLeaderXml +
+      "\n"
+      "  stray text<controlfield tag=\"001\">1<b>bold</b></controlfield>\n"
+      "  <datafield tag=\"245\">t<subfield code=\"a\">T</subfield><foo/></datafield>\n"
+      "  <subfield code=\"a\">lost</subfield><record/>\n"
+      "</record>\n"
+      "</collection>";
   std::size_t records = 0;
   const std::vector<std::string> want = {
-      "record 1: content the format does not define skipped (line 2, column 1: element \"header\" is not MARCXML; skipped with its content)",
-      "record 1: content the format does not define skipped (line 4, column 3: text in a record; skipped)",
-      "record 1: content the format does not define skipped (line 4, column 38: element \"b\" is not MARCXML; skipped with its content)",
-      "record 1: content the format does not define skipped (line 5, column 24: text in a datafield; skipped)",
-      "record 1: content the format does not define skipped (line 5, column 56: element \"foo\" is not MARCXML; skipped with its content)",
-      "record 1: content the format does not define skipped (line 6, column 3: element \"subfield\" out of place; skipped with its content)",
-      "record 1: content the format does not define skipped (line 6, column 37: element \"record\" out of place; skipped with its content)",
+      "record 1: content the format does not define skipped (line 2, column 1: element \"header\" "
+      "is not MARCXML; skipped with its content)",
+      "record 1: content the format does not define skipped (line 4, column 3: text in a record; "
+      "skipped)",
+      "record 1: content the format does not define skipped (line 4, column 38: element \"b\" is "
+      "not MARCXML; skipped with its content)",
+      "record 1: content the format does not define skipped (line 5, column 24: text in a "
+      "datafield; skipped)",
+      "record 1: content the format does not define skipped (line 5, column 56: element \"foo\" is "
+      "not MARCXML; skipped with its content)",
+      "record 1: content the format does not define skipped (line 6, column 3: element "
+      "\"subfield\" out of place; skipped with its content)",
+      "record 1: content the format does not define skipped (line 6, column 37: element \"record\" "
+      "out of place; skipped with its content)",
   };
   EXPECT_EQ(want, ProblemsOf(text, &records));
   EXPECT_EQ(1u, records);
@@ -265,24 +286,30 @@ TEST(MarcXmlReader, ReportsWhatIsNotMarcXmlAndSkipsIt) {
 }
 
 TEST(MarcXmlReader, ReportsFieldsThatCannotBeTakenAsTheyStand) {
-  const std::string text = std::string("<record><leader>short</leader>\n") +
-                           "<controlfield>no tag</controlfield><controlfield tag=\"01\">x</controlfield>\n"
-                           "<datafield tag=\"2456\" ind1=\"10\"><subfield code=\"ab\">x</subfield><subfield>y</subfield></datafield>\n"
-                           "<leader>00000nam a2200000 a 4500</leader></record>\n"
-                           "<record><leader>\xEF\xBF\xBDnam a2200000 a 4500 and more</leader></record>\n"
-                           "<record></record>";
+  const std::string text =
+      std::string("<record><leader>short</leader>\n") +
+      "<controlfield>no tag</controlfield><controlfield tag=\"01\">x</controlfield>\n"
+      "<datafield tag=\"2456\" ind1=\"10\"><subfield "
+      "code=\"ab\">x</subfield><subfield>y</subfield></datafield>\n"
+      "<leader>00000nam a2200000 a 4500</leader></record>\n"
+      "<record><leader>\xEF\xBF\xBDnam a2200000 a 4500 and more</leader></record>\n"
+      "<record></record>";
   const std::vector<std::string> want = {
       "record 1: field repaired (line 1, column 17: leader of 5 characters; padded with blanks)",
-      "record 1: field repaired (line 2, column 1: field without a tag attribute; tag read as three blanks)",
+      "record 1: field repaired (line 2, column 1: field without a tag attribute; tag read as "
+      "three blanks)",
       "record 1: data field without subfield delimiter (entry 0)",
       "record 1: field repaired (line 2, column 36: tag \"01\" is not 3 bytes; padded with blanks)",
       "record 1: data field shorter than its indicators (entry 1, tag 01 )",
       "record 1: field repaired (line 3, column 1: tag \"2456\" is not 3 bytes; cut to 3)",
       "record 1: field repaired (line 3, column 1: ind1 \"10\" is not one byte; read as a blank)",
-      "record 1: field repaired (line 3, column 33: subfield code \"ab\" is not one byte; read as ?)",
-      "record 1: field repaired (line 3, column 65: subfield without a code attribute; read as code=\"\")",
+      "record 1: field repaired (line 3, column 33: subfield code \"ab\" is not one byte; read as "
+      "?)",
+      "record 1: field repaired (line 3, column 65: subfield without a code attribute; read as "
+      "code=\"\")",
       "record 1: field repaired (line 4, column 9: a second leader; the first kept)",
-      "record 2: field repaired (line 5, column 17: leader characters that are not one byte read as blanks)",
+      "record 2: field repaired (line 5, column 17: leader characters that are not one byte read "
+      "as blanks)",
       "record 2: field repaired (line 5, column 17: leader of more than 24 characters; cut to 24)",
       "record 3: field repaired (line 6, column 1: record without a leader; a default one used)",
   };
@@ -300,7 +327,8 @@ TEST(MarcXmlReader, ReportsFieldsThatCannotBeTakenAsTheyStand) {
 
 TEST(MarcXmlReader, ReadsOnAfterXmlDamageWhereXmlAllows) {
   const std::string good = "<record>" + std::string(kLeaderXml) +
-                           "<datafield tag=\"245\" ind1=\"1\" ind2=\"0\"><subfield code=\"a\">T</subfield></datafield></record>\n";
+                           "<datafield tag=\"245\" ind1=\"1\" ind2=\"0\"><subfield "
+                           "code=\"a\">T</subfield></datafield></record>\n";
   const struct {
     const char* what;
     std::string text;
@@ -308,35 +336,49 @@ TEST(MarcXmlReader, ReadsOnAfterXmlDamageWhereXmlAllows) {
     std::vector<std::string> problems;
   } cases[] = {
       {"a mismatched end tag",
-       "<collection>\n" + good + "<record>" + kLeaderXml + "<controlfield tag=\"001\">x</controlfeld></record>\n" + good + "</collection>",
+       "<collection>\n" + good + "<record>" + kLeaderXml +
+           "<controlfield tag=\"001\">x</controlfeld></record>\n" + good + "</collection>",
        3,
-       {"record 2: malformed input (line 3, column 89: Opening and ending tag mismatch: controlfield line 3 and controlfeld)"}},
+       {"record 2: malformed input (line 3, column 89: Opening and ending tag mismatch: "
+        "controlfield line 3 and controlfeld)"}},
       {"a bare ampersand",
-       "<collection>\n" + good + "<record>" + kLeaderXml + "<controlfield tag=\"001\">a & b</controlfield></record>\n" + good + "</collection>",
+       "<collection>\n" + good + "<record>" + kLeaderXml +
+           "<controlfield tag=\"001\">a & b</controlfield></record>\n" + good + "</collection>",
        3,
        {"record 2: malformed input (line 3, column 77: xmlParseEntityRef: no name)"}},
       {"a broken start tag",
-       "<collection>\n" + good + "<record>" + kLeaderXml + "<controlfield tag=\"001\"x</controlfield></record>\n" + good + "</collection>",
+       "<collection>\n" + good + "<record>" + kLeaderXml +
+           "<controlfield tag=\"001\"x</controlfield></record>\n" + good + "</collection>",
        3,
        {"record 2: malformed input (line 3, column 73: attributes construct error)",
-        "record 2: malformed input (line 3, column 73: Couldn't find end of Start Tag controlfield)"}},
+        "record 2: malformed input (line 3, column 73: Couldn't find end of Start Tag "
+        "controlfield)"}},
       {"an external entity",
-       "<!DOCTYPE collection [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n<collection>" + good.substr(0, 108) + "&x;" + good.substr(108) + "</collection>",
+       "<!DOCTYPE collection [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n<collection>" +
+           good.substr(0, 108) + "&x;" + good.substr(108) + "</collection>",
        1,
-       {"record 1: content the format does not define skipped (line 2, column 124: entity \"x\" is not in the document; not read)"}},
+       {"record 1: content the format does not define skipped (line 2, column 124: entity \"x\" is "
+        "not in the document; not read)"}},
       {"a file cut short",
        "<collection>\n" + good + good.substr(0, 107),
        2,
        {"record 2: malformed input (line 3, column 108: Extra content at the end of the document)",
-        "record 2: input ends inside the record (line 3, column 108: the record ends here; its fields read so far kept)"}},
+        "record 2: input ends inside the record (line 3, column 108: the record ends here; its "
+        "fields read so far kept)"}},
       {"a byte that is not UTF-8: libxml2 reports it and hands it on",
-       "<collection>\n" + good + "<record>" + kLeaderXml + "\xFF</record>\n" + good + "</collection>",
+       "<collection>\n" + good + "<record>" + kLeaderXml + "\xFF</record>\n" + good +
+           "</collection>",
        3,
-       {"record 2: malformed input (line 3, column 50: Input is not proper UTF-8, indicate encoding ! Bytes: 0xFF 0x3C 0x2F 0x72)",
-        "record 2: content the format does not define skipped (line 3, column 50: text in a record; skipped)"}},
-      {"not XML at all", "00714cam a2200205 a 4500", 0,
+       {"record 2: malformed input (line 3, column 50: Input is not proper UTF-8, indicate "
+        "encoding ! Bytes: 0xFF 0x3C 0x2F 0x72)",
+        "record 2: content the format does not define skipped (line 3, column 50: text in a "
+        "record; skipped)"}},
+      {"not XML at all",
+       "00714cam a2200205 a 4500",
+       0,
        {"none: malformed input (line 1, column 1: Document is empty)",
-        "none: malformed input (line 1, column 1: the XML cannot be read on from here; the rest of the input is not read)"}},
+        "none: malformed input (line 1, column 1: the XML cannot be read on from here; the rest of "
+        "the input is not read)"}},
   };
   for (const auto& c : cases) {
     std::size_t records = 0;
@@ -348,8 +390,9 @@ TEST(MarcXmlReader, ReadsOnAfterXmlDamageWhereXmlAllows) {
 TEST(MarcXmlReader, QuotesWhatItFoundAsUtf8) {
   // libxml2 hands on bytes that are not UTF-8 once it has reported them, and
   // a long name is cut: the details stay UTF-8, cut between characters.
-  const std::string text = "<record>" + std::string(kLeaderXml) + "<controlfield tag=\"\xFF\">x</controlfield>" +
-                           "<datafield tag=\"" + std::string(12, 'a') + "\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC" +
+  const std::string text = "<record>" + std::string(kLeaderXml) +
+                           "<controlfield tag=\"\xFF\">x</controlfield>" + "<datafield tag=\"" +
+                           std::string(12, 'a') + "\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC" +
                            std::string(10, 'b') + "\"/></record>";
   const quillet_test::ExactBuffer exact(text);
   Reader::Options options;
@@ -365,7 +408,8 @@ TEST(MarcXmlReader, QuotesWhatItFoundAsUtf8) {
   }
   EXPECT_NE(std::string::npos, details.find("tag \"\xEF\xBF\xBD\" is not 3 bytes")) << details;
   EXPECT_NE(std::string::npos,
-            details.find("tag \"aaaaaaaaaaaa\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC" "bbbb...\" is not 3 bytes"))
+            details.find("tag \"aaaaaaaaaaaa\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC"
+                         "bbbb...\" is not 3 bytes"))
       << details;
 }
 
@@ -374,19 +418,23 @@ TEST(MarcXmlReader, BoundsTheTextItKeeps) {
   // record is not written. Fields past the most a record holds: dropped.
   std::string many;
   for (int i = 0; i < 1200; ++i) {
-    many += "<datafield tag=\"500\"><subfield code=\"a\">" + std::string(80, 'x') + "</subfield></datafield>";
+    many += "<datafield tag=\"500\"><subfield code=\"a\">" + std::string(80, 'x') +
+            "</subfield></datafield>";
   }
   const std::string lead = std::string("<record>") + kLeaderXml;
-  const std::string text = "<collection>" + lead + "<controlfield tag=\"001\">" + std::string(150000, 'x') +
-                           "</controlfield></record>\n" + lead + "<controlfield tag=\"001\">" +
-                           std::string(20000, 'x') + "</controlfield></record>\n" + lead + many +
-                           "</record></collection>";
+  const std::string text = "<collection>" + lead + "<controlfield tag=\"001\">" +
+                           std::string(150000, 'x') + "</controlfield></record>\n" + lead +
+                           "<controlfield tag=\"001\">" + std::string(20000, 'x') +
+                           "</controlfield></record>\n" + lead + many + "</record></collection>";
   std::size_t records = 0;
   const std::vector<std::string> want = {
-      "record 1: field repaired (line 1, column 86: text longer than a record can hold; cut at 100000 bytes)",
-      "record 1: field repaired (line 1, column 86: the record grows past 99999 bytes, the most ISO 2709 states; this field and those after it dropped)",
+      "record 1: field repaired (line 1, column 86: text longer than a record can hold; cut at "
+      "100000 bytes)",
+      "record 1: field repaired (line 1, column 86: the record grows past 99999 bytes, the most "
+      "ISO 2709 states; this field and those after it dropped)",
       "record 2: record cannot be written as ISO 2709; skipped (field longer than 9998 bytes)",
-      "record 2: field repaired (line 3, column 147361: the record grows past 99999 bytes, the most ISO 2709 states; this field and those after it dropped)",
+      "record 2: field repaired (line 3, column 147361: the record grows past 99999 bytes, the "
+      "most ISO 2709 states; this field and those after it dropped)",
   };
   EXPECT_EQ(want, ProblemsOf(text, &records));
   EXPECT_EQ(2u, records);

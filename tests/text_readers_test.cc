@@ -30,11 +30,12 @@ std::vector<std::string> AwkwardRecords() {
   }
   return {
       BuildRecord({{"001", "id 1\\x"}, {"008", "  blanks  and \\ {braces} $dollar"}}),
-      BuildRecord({{"245", DataContent("\\{", {{'a', "$a {lcub} \\ \x7F" + controls}, {'$', "dollar code"}})},
-                   {"500", DataContent("  ", {{'a', ""}, {'b', ""}})},        // empty subfields
-                   {"520", Bytes("1 before the first$aafter")},              // bytes before a delimiter
-                   {"590", Bytes("  $$a")},                                   // a delimiter without code
-                   {"650", Bytes(" 0")}}),                                    // no subfield at all
+      BuildRecord({{"245", DataContent("\\{", {{'a', "$a {lcub} \\ \x7F" + controls},
+                                               {'$', "dollar code"}})},
+                   {"500", DataContent("  ", {{'a', ""}, {'b', ""}})},  // empty subfields
+                   {"520", Bytes("1 before the first$aafter")},         // bytes before a delimiter
+                   {"590", Bytes("  $$a")},                             // a delimiter without code
+                   {"650", Bytes(" 0")}}),                              // no subfield at all
       BuildRecord({{"100", DataContent("1 ", {{'a', "Caf\xC3\xA9 \xE2\x82\xAC"}})}}),
   };
 }
@@ -67,26 +68,33 @@ TEST(MnemonicReader, TakesTheEditorsHabits) {
 
 TEST(MnemonicReader, ReportsDamageWithItsLineAndReadsOn) {
   const std::string lead = BuildRecord({}).substr(0, 24);
-  const std::string text = "stray line\n"
-                           "=LDR  " + lead + "\n"
-                           "=245  1\xEF\xBF\xBD$\xEF\xBF\xBDvalue\n"   // U+FFFD as indicator and code
-                           "no equals sign\n"
-                           "=500X$ano blanks\n"
-                           "={0x1E}\x1D" "0  12$ax\n"  // separators in a tag would end the directory
-                           "\n"
-                           "=LDR  short\xEF\xBF\xBD\n"
-                           "=001  x\n";
+  const std::string text =
+      "stray line\n"
+      "=LDR  " +
+      lead +
+      "\n"
+      "=245  1\xEF\xBF\xBD$\xEF\xBF\xBDvalue\n"  // U+FFFD as indicator and code
+      "no equals sign\n"
+      "=500X$ano blanks\n"
+      "={0x1E}\x1D"
+      "0  12$ax\n"  // separators in a tag would end the directory
+      "\n"
+      "=LDR  short\xEF\xBF\xBD\n"
+      "=001  x\n";
   const Read read = ReadAll(text, InputFormat::kMnemonic);
   ASSERT_EQ(2u, read.records.size());
   const std::vector<std::string> want = {
-      "record 1: content the format does not define skipped (line 1, column 1: a line outside a record)",
+      "record 1: content the format does not define skipped (line 1, column 1: a line outside a "
+      "record)",
       "record 1: field repaired (line 3, column 8: indicator that is not one byte read as a blank)",
       "record 1: field repaired (line 3, column 12: subfield code that is not one byte read as ?)",
-      "record 1: content the format does not define skipped (line 4, column 1: a line that is not =TAG)",
+      "record 1: content the format does not define skipped (line 4, column 1: a line that is not "
+      "=TAG)",
       "record 1: field repaired (line 5, column 5: expected two blanks after the tag)",
       "record 1: field repaired (line 6, column 2: tag byte that is a separator read as ?)",
       "record 1: field repaired (line 6, column 8: tag byte that is a separator read as ?)",
-      "record 2: field repaired (line 8, column 7: leader characters that are not one byte, or separators, read as blanks)",
+      "record 2: field repaired (line 8, column 7: leader characters that are not one byte, or "
+      "separators, read as blanks)",
       "record 2: field repaired (line 8, column 7: leader of 6 characters; padded with blanks)",
   };
   EXPECT_EQ(want, read.problems);
@@ -94,7 +102,10 @@ TEST(MnemonicReader, ReportsDamageWithItsLineAndReadsOn) {
   ASSERT_EQ(3u, first.fields().size());
   EXPECT_EQ("??0", first.fields()[2].tag());
   EXPECT_EQ("1 \x1F?value", first.fields()[0].data());
-  EXPECT_EQ("X \x1F" "ano blanks", first.fields()[1].data());
+  EXPECT_EQ(
+      "X \x1F"
+      "ano blanks",
+      first.fields()[1].data());
   const RecordView second = RecordView::parse(read.records[1].data(), read.records[1].size());
   EXPECT_EQ(' ', second.leader()[5]);  // U+FFFD; the length before it is computed
 }

@@ -68,7 +68,8 @@ TEST(Views, KeepFileOrderAndEmptySubfields) {
   ASSERT_NE(nullptr, imprint);
   EXPECT_EQ(' ', imprint->indicator1());
   EXPECT_EQ('1', imprint->indicator2());
-  for (const SubfieldView& s : imprint->subfields()) codes += std::string(1, s.code()) + "=" + std::string(s.value()) + ";";
+  for (const SubfieldView& s : imprint->subfields())
+    codes += std::string(1, s.code()) + "=" + std::string(s.value()) + ";";
   EXPECT_EQ("a=[Praha?];b=;c=2012;", codes);
   EXPECT_TRUE(imprint->hasSubfield('b'));
   EXPECT_EQ("2012", imprint->subfield('c'));
@@ -176,8 +177,10 @@ TEST(Reader, RepairsAndReportsDamage) {
       {"delimiter without a code", BuildRecord({{"245", Bytes("10$aT$")}}),
        "@0+45  [subfield delimiter without a code (entry 0, tag 245) @42] $a?\n"},
       // The words stay text on one line, whatever bytes the tag holds.
-      {"a tag of bytes that are no text", Patched(BuildRecord({{"245", "1"}}), EntryPos(0), "\xFF\n\xFE"),
-       "@0+40  [data field shorter than its indicators (entry 0, tag \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD) @37] $\n"},
+      {"a tag of bytes that are no text",
+       Patched(BuildRecord({{"245", "1"}}), EntryPos(0), "\xFF\n\xFE"),
+       "@0+40  [data field shorter than its indicators (entry 0, tag "
+       "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD) @37] $\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -233,9 +236,10 @@ TEST(Reader, StrictModeFramesByTheDeclaredLengthOnly) {
   EXPECT_EQ("@0+62 1 $a\n@62+62 2 $a\n", SummaryOf(a + b, strict));
   // Too long by one: the next record's first byte is taken in, and the
   // rest of the input no longer frames.
-  EXPECT_EQ("@0+63 1 [record terminator missing @62] $a\nreader [record length unusable "
-            "(declared length not a number) @63]\n",
-            SummaryOf(Patched(a, 0, Length(63)) + b, strict));
+  EXPECT_EQ(
+      "@0+63 1 [record terminator missing @62] $a\nreader [record length unusable "
+      "(declared length not a number) @63]\n",
+      SummaryOf(Patched(a, 0, Length(63)) + b, strict));
 }
 
 // Every damaged case above, in one input.
@@ -243,9 +247,9 @@ std::string DamagedInput() {
   const std::string a = Rec("1"), b = Rec("2", std::string(300, 't'));
   std::string unterminated = a;
   unterminated.back() = ' ';
-  return a + "\r\n" + Patched(b, 0, Length(b.size() + 1)) + "junk" + Patched(a, 0, Length(59)) + unterminated +
-         LongRecord(100010) + Patched(a, 12, "0x049") + Patched(a, EntryPos(1) + 3, "00x7") +
-         b + "\n" + a.substr(0, 40);
+  return a + "\r\n" + Patched(b, 0, Length(b.size() + 1)) + "junk" + Patched(a, 0, Length(59)) +
+         unterminated + LongRecord(100010) + Patched(a, 12, "0x049") +
+         Patched(a, EntryPos(1) + 3, "00x7") + b + "\n" + a.substr(0, 40);
 }
 
 TEST(Reader, GivesTheSameRecordsWhateverTheInput) {
@@ -272,7 +276,8 @@ TEST(Reader, GivesTheSameRecordsWhateverTheInput) {
   ASSERT_EQ(0, ::pipe(fds));
   std::thread writer([&] {
     for (std::size_t done = 0; done < bytes.size();) {  // in odd pieces
-      const ssize_t n = ::write(fds[1], bytes.data() + done, std::min<std::size_t>(777, bytes.size() - done));
+      const ssize_t n =
+          ::write(fds[1], bytes.data() + done, std::min<std::size_t>(777, bytes.size() - done));
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
@@ -363,7 +368,8 @@ TEST(Reader, BadLengthsCostNoMoreThanGoodOnes) {
       std::size_t n = 0;
       while (reader.next(rec)) ++n;
       EXPECT_EQ(50000u, n);
-      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      best = std::min(
+          best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
   };

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "support/record_builder.h"
 #include "gtest/gtest.h"
+#include "support/record_builder.h"
 
 namespace quillet {
 namespace {
@@ -22,12 +22,11 @@ TEST(RecordWriter, WritesWhatReadsBackFieldForField) {
   w.addDataField("650", " 0", {{'a', "Maps"}});
   const std::string bytes = w.build();
   // The same bytes as the tests' own builder makes of the same fields.
-  EXPECT_EQ(quillet_test::BuildRecord(
-                {{"001", "ocm12345678"},
-                 {"245", quillet_test::Bytes("10$aA title$b$cby someone")},
-                 {"008", ""},
-                 {"650", quillet_test::Bytes(" 0$aMaps")}},
-                {"cam a22", " i 4500"}),
+  EXPECT_EQ(quillet_test::BuildRecord({{"001", "ocm12345678"},
+                                       {"245", quillet_test::Bytes("10$aA title$b$cby someone")},
+                                       {"008", ""},
+                                       {"650", quillet_test::Bytes(" 0$aMaps")}},
+                                      {"cam a22", " i 4500"}),
             bytes);
   const RecordView view = RecordView::parse(bytes.data(), bytes.size());
   EXPECT_TRUE(view.problems().empty());

@@ -134,8 +134,7 @@ QUILLET_EXPORT void writeMnemonic(const RecordView& rec, RecordText& text, Outpu
                                   const TagFilter& filter = TagFilter());
 /// One field as writeMnemonic() writes it, without its line end. Starts the
 /// field in `text`.
-QUILLET_EXPORT void writeMnemonicField(const FieldView& field, RecordText& text,
-                                       OutputBuffer& out);
+QUILLET_EXPORT void writeMnemonicField(const FieldView& field, RecordText& text, OutputBuffer& out);
 
 /// Line text: the leader on a line, then a line per field ("245 10 $a
 /// Title $c Author"), then a blank line; bytes below 0x20 and 0x7F as
@@ -152,8 +151,8 @@ QUILLET_EXPORT void writeJson(const RecordView& rec, RecordText& text, OutputBuf
 /// A MARCXML record element. Text is UTF-8; characters XML 1.0 forbids
 /// (controls other than tab, line feed and carriage return) become U+FFFD.
 /// Returns how many were replaced.
-QUILLET_EXPORT std::size_t writeMarcXml(const RecordView& rec, RecordText& text,
-                                        OutputBuffer& out, const TagFilter& filter = TagFilter());
+QUILLET_EXPORT std::size_t writeMarcXml(const RecordView& rec, RecordText& text, OutputBuffer& out,
+                                        const TagFilter& filter = TagFilter());
 
 /// The character set writeIso2709() writes text in.
 enum class OutputCharset : std::uint8_t {
@@ -169,8 +168,8 @@ enum class OutputCharset : std::uint8_t {
 /// many characters MARC-8 lacks were written as references.
 /// @throws std::length_error when a field or the record is too long for the
 /// format's lengths (nothing is appended then).
-QUILLET_EXPORT std::size_t writeIso2709(const RecordView& rec, RecordText& text,
-                                        OutputBuffer& out, const TagFilter& filter = TagFilter(),
+QUILLET_EXPORT std::size_t writeIso2709(const RecordView& rec, RecordText& text, OutputBuffer& out,
+                                        const TagFilter& filter = TagFilter(),
                                         OutputCharset charset = OutputCharset::kText);
 
 /// The writer of `format` (`charset` for ISO 2709 only). Returns the

@@ -81,8 +81,8 @@ class QUILLET_EXPORT Marc8Decoder {
   /// after the character it precedes in MARC-8 (marks left at the end of the
   /// text are appended as they are). Problems, if `problems` is given, are
   /// appended with offsets counted from `offset`.
-  void decode(std::string_view text, std::string& out,
-              std::vector<TextProblem>* problems = nullptr, std::uint64_t offset = 0);
+  void decode(std::string_view text, std::string& out, std::vector<TextProblem>* problems = nullptr,
+              std::uint64_t offset = 0);
 
  private:
   const std::uint32_t* g0_;  // one-byte set in G0, or null for EACC
@@ -156,8 +156,8 @@ class QUILLET_EXPORT Marc8Encoder {
   void finish(std::string& out);
 
  private:
-  std::uint8_t g0_;  // index of the set designated in G0
-  std::uint8_t g1_;  // index of the set designated in G1
+  std::uint8_t g0_;             // index of the set designated in G0
+  std::uint8_t g1_;             // index of the set designated in G1
   std::vector<char32_t> text_;  // the code points of the text being encoded
 };
 

@@ -101,9 +101,9 @@ QUILLET_EXPORT bool parseInputFormat(std::string_view name, InputFormat* format)
 struct QUILLET_EXPORT Problem {
   /// What was found. The message() of each is fixed English text.
   enum class Kind : std::uint8_t {
-    kJunkSkipped,              ///< bytes before the record that are no record; skipped
-    kLengthRepaired,           ///< the declared length was wrong; the record ends at its terminator
-    kLongRecord,               ///< a record over 99,999 bytes, whose length five digits cannot state
+    kJunkSkipped,     ///< bytes before the record that are no record; skipped
+    kLengthRepaired,  ///< the declared length was wrong; the record ends at its terminator
+    kLongRecord,      ///< a record over 99,999 bytes, whose length five digits cannot state
     kMissingRecordTerminator,  ///< the record does not end with 0x1D
     kTruncated,                ///< the input ends inside the record
     kBadLength,                ///< strict mode: the declared length is unusable; reading stops
@@ -118,10 +118,10 @@ struct QUILLET_EXPORT Problem {
     kTerminatorInField,        ///< a field terminator inside a data field's content
     kReadError,                ///< the input could not be read on; reading stops
     // Records read from text formats (MARCXML, MARC-in-JSON, mnemonic text):
-    kMalformed,                ///< text the format's syntax does not allow; `detail` says what
-    kUnknownContent,           ///< an element, key or line the format does not define; skipped
-    kBadField,                 ///< a field that cannot be taken as it stands; `detail` says how it was read
-    kUnbuildable,              ///< a record that cannot be written as ISO 2709; skipped
+    kMalformed,       ///< text the format's syntax does not allow; `detail` says what
+    kUnknownContent,  ///< an element, key or line the format does not define; skipped
+    kBadField,        ///< a field that cannot be taken as it stands; `detail` says how it was read
+    kUnbuildable,     ///< a record that cannot be written as ISO 2709; skipped
   };
 
   /// What was found.
@@ -181,14 +181,14 @@ class QUILLET_EXPORT SubfieldView {
 class QUILLET_EXPORT SubfieldIterator {
  public:
   using iterator_category = std::input_iterator_tag;  ///< Iterator trait.
-  using value_type = SubfieldView;  ///< Iterator trait.
-  using difference_type = std::ptrdiff_t;  ///< Iterator trait.
-  using pointer = const SubfieldView*;  ///< Iterator trait.
-  using reference = const SubfieldView&;  ///< Iterator trait.
+  using value_type = SubfieldView;                    ///< Iterator trait.
+  using difference_type = std::ptrdiff_t;             ///< Iterator trait.
+  using pointer = const SubfieldView*;                ///< Iterator trait.
+  using reference = const SubfieldView&;              ///< Iterator trait.
 
   /// The end of any range.
   SubfieldIterator() = default;
-  const SubfieldView& operator*() const { return current_; }  ///< The current subfield.
+  const SubfieldView& operator*() const { return current_; }    ///< The current subfield.
   const SubfieldView* operator->() const { return &current_; }  ///< The current subfield.
   /// Moves to the next subfield.
   SubfieldIterator& operator++() noexcept {
@@ -252,7 +252,8 @@ class QUILLET_EXPORT SubfieldIterator {
   void load() noexcept {
     const char* const from = at_ + 1;
     if (code_length_ == 2 && from != next_) {  // the usual one-byte code
-      current_ = SubfieldView(*from, std::string_view(from + 1, static_cast<std::size_t>(next_ - from - 1)));
+      current_ = SubfieldView(
+          *from, std::string_view(from + 1, static_cast<std::size_t>(next_ - from - 1)));
       return;
     }
     const std::size_t room = static_cast<std::size_t>(next_ - from);
@@ -262,8 +263,8 @@ class QUILLET_EXPORT SubfieldIterator {
                             std::string_view(from + skip, room - skip));
   }
 
-  const char* at_ = nullptr;     // the current delimiter; null at the end
-  const char* next_ = nullptr;   // the next delimiter, or end_
+  const char* at_ = nullptr;    // the current delimiter; null at the end
+  const char* next_ = nullptr;  // the next delimiter, or end_
   const char* end_ = nullptr;
   const char* block_ = nullptr;  // the 64 bytes mask_ describes start here
   std::uint64_t mask_ = 0;       // delimiters in that block after next_
@@ -277,9 +278,10 @@ class QUILLET_EXPORT SubfieldRange {
   SubfieldRange() = default;
   /// The subfields from `begin` to the end of the field.
   SubfieldRange(SubfieldIterator begin) : begin_(begin) {}
-  SubfieldIterator begin() const { return begin_; }  ///< The first subfield.
+  SubfieldIterator begin() const { return begin_; }            ///< The first subfield.
   SubfieldIterator end() const { return SubfieldIterator(); }  ///< The end of the subfields.
-  bool empty() const { return begin_ == SubfieldIterator(); }  ///< True when the field has no subfield.
+  /// True when the field has no subfield.
+  bool empty() const { return begin_ == SubfieldIterator(); }
 
  private:
   SubfieldIterator begin_;
@@ -332,8 +334,7 @@ class QUILLET_EXPORT FieldView {
 
  private:
   friend struct RecordViewAccess;
-  FieldView(const char* tag, std::string_view data, unsigned indicator_count,
-            unsigned code_length)
+  FieldView(const char* tag, std::string_view data, unsigned indicator_count, unsigned code_length)
       : tag_(tag),
         data_(data),
         indicator_count_(static_cast<std::uint8_t>(indicator_count)),
@@ -352,10 +353,10 @@ class QUILLET_EXPORT TaggedFields {
   class QUILLET_EXPORT Iterator {
    public:
     using iterator_category = std::forward_iterator_tag;  ///< Iterator trait.
-    using value_type = FieldView;  ///< Iterator trait.
-    using difference_type = std::ptrdiff_t;  ///< Iterator trait.
-    using pointer = const FieldView*;  ///< Iterator trait.
-    using reference = const FieldView&;  ///< Iterator trait.
+    using value_type = FieldView;                         ///< Iterator trait.
+    using difference_type = std::ptrdiff_t;               ///< Iterator trait.
+    using pointer = const FieldView*;                     ///< Iterator trait.
+    using reference = const FieldView&;                   ///< Iterator trait.
 
     /// The first matching field at or after `at`.
     Iterator(const FieldView* at, const FieldView* end, std::string_view pattern)
@@ -387,7 +388,8 @@ class QUILLET_EXPORT TaggedFields {
   /// The fields in [begin, end) whose tag matches `pattern`.
   TaggedFields(const FieldView* begin, const FieldView* end, std::string_view pattern)
       : begin_(begin), end_(end), pattern_(pattern) {}
-  Iterator begin() const { return Iterator(begin_, end_, pattern_); }  ///< The first matching field.
+  /// The first matching field.
+  Iterator begin() const { return Iterator(begin_, end_, pattern_); }
   Iterator end() const { return Iterator(end_, end_, pattern_); }  ///< The end.
 
  private:
@@ -403,10 +405,12 @@ class Span {
   /// The elements in [begin, end).
   Span(const T* begin, const T* end) : begin_(begin), end_(end) {}
   const T* begin() const { return begin_; }  ///< The first element.
-  const T* end() const { return end_; }  ///< Past the last element.
-  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }  ///< The number of elements.
+  const T* end() const { return end_; }      ///< Past the last element.
+  /// The number of elements.
+  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
   bool empty() const { return begin_ == end_; }  ///< True when there is none.
-  const T& operator[](std::size_t i) const { return begin_[i]; }  ///< Element i; REQUIRES: i < size().
+  /// Element i; REQUIRES: i < size().
+  const T& operator[](std::size_t i) const { return begin_[i]; }
 
  private:
   const T* begin_;

@@ -61,8 +61,8 @@ class QUILLET_EXPORT RecordWriter {
 
  private:
   std::string leader_;
-  std::string tags_;    // three bytes per field
-  std::string data_;    // the fields' contents, each followed by its terminator
+  std::string tags_;               // three bytes per field
+  std::string data_;               // the fields' contents, each followed by its terminator
   std::vector<std::size_t> ends_;  // where each field ends in data_, past its terminator
 };
 

@@ -114,7 +114,8 @@ class Reader {
                                         options));
     } else if (py::isinstance<py::bytearray>(source) || py::isinstance<py::memoryview>(source)) {
       // A copy: the buffer may change while records still point into it.
-      copy_ = py::reinterpret_steal<py::bytes>(PyBytes_FromObject(source.ptr())).cast<std::string>();
+      copy_ =
+          py::reinterpret_steal<py::bytes>(PyBytes_FromObject(source.ptr())).cast<std::string>();
       name_ = "<bytes>";
       reader_.reset(new quillet::Reader(copy_.data(), copy_.size(), options));
     } else if (py::hasattr(source, "read")) {

@@ -161,9 +161,13 @@ PyObject* record_from_state = nullptr;  // the unpickling function
 template <typename T>
 T Failed();
 template <>
-PyObject* Failed<PyObject*>() { return nullptr; }
+PyObject* Failed<PyObject*>() {
+  return nullptr;
+}
 template <>
-int Failed<int>() { return -1; }
+int Failed<int>() {
+  return -1;
+}
 
 template <typename Body>
 auto Guard(Body body) -> decltype(body()) {
@@ -181,7 +185,9 @@ auto Guard(Body body) -> decltype(body()) {
   return Failed<decltype(body())>();
 }
 
-const RecordData& DataOf(PyObject* record) { return *reinterpret_cast<RecordObject*>(record)->data; }
+const RecordData& DataOf(PyObject* record) {
+  return *reinterpret_cast<RecordObject*>(record)->data;
+}
 const FieldObject& FieldOf(PyObject* field) { return *reinterpret_cast<FieldObject*>(field); }
 const FieldView& ViewOf(const FieldObject& f) { return f.data->view.fields()[f.index]; }
 
@@ -353,9 +359,10 @@ PyObject* RecordTpNew(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   PyObject* out = Guard([&]() -> PyObject* {
-    return NewRecord(std::make_shared<const RecordData>(
-                         static_cast<const char*>(buffer.buf), static_cast<std::size_t>(buffer.len), 0,
-                         quillet::Span<Problem>(nullptr, nullptr), MakeTextOptions(charset, raw, nfc)))
+    return NewRecord(std::make_shared<const RecordData>(static_cast<const char*>(buffer.buf),
+                                                        static_cast<std::size_t>(buffer.len), 0,
+                                                        quillet::Span<Problem>(nullptr, nullptr),
+                                                        MakeTextOptions(charset, raw, nfc)))
         .release()
         .ptr();
   });
@@ -382,7 +389,7 @@ PyObject* RecordSubscript(PyObject* self, PyObject* key) {
 }
 
 int RecordContains(PyObject* self, PyObject* key) {
-  return Guard([&]() -> int { return FindField(DataOf(self), Key(key)) >= 0 ? 1 : 0; }) ;
+  return Guard([&]() -> int { return FindField(DataOf(self), Key(key)) >= 0 ? 1 : 0; });
 }
 
 Py_ssize_t RecordLength(PyObject* self) {
@@ -516,7 +523,8 @@ PyMethodDef record_methods[] = {
 PyGetSetDef record_getset[] = {
     {"leader", &RecordLeader, nullptr, "The leader; position 9 reads 'a' once the text is decoded.",
      nullptr},
-    {"control_number", &RecordControlNumber, nullptr, "The text of the first 001, or None.", nullptr},
+    {"control_number", &RecordControlNumber, nullptr, "The text of the first 001, or None.",
+     nullptr},
     {"offset", &RecordOffset, nullptr, "The record's byte offset in its input.", nullptr},
     {"problems", &RecordProblems, nullptr,
      "What the reader repaired and what decoding the text found.", nullptr},
@@ -645,8 +653,8 @@ char kSecond;  // the closure that tells FieldIndicator to give the second
 PyMethodDef field_methods[] = {
     {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&FieldGet)), METH_FASTCALL,
      "get(code, default=None)\n--\n\nThe first value of subfield `code`, or `default`."},
-    {"get_subfields", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&FieldGetSubfields)),
-     METH_FASTCALL,
+    {"get_subfields",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&FieldGetSubfields)), METH_FASTCALL,
      "get_subfields(*codes)\n--\n\nThe values of the subfields with any of the codes, in field "
      "order."},
     {"is_control_field", &FieldIsControl, METH_NOARGS, "True for a control field (tag 00X)."},
@@ -693,7 +701,8 @@ PyProblem MakeProblem(const quillet::Problem& p) {
 
 quillet::TextOptions MakeTextOptions(const std::string& charset, bool raw, bool nfc) {
   quillet::TextOptions t;
-  if (!quillet::parseCharset(charset, &t.charset)) throw py::value_error(quillet::charsetError(charset));
+  if (!quillet::parseCharset(charset, &t.charset))
+    throw py::value_error(quillet::charsetError(charset));
   if (raw) t.charset = quillet::Charset::kRaw;
   t.nfc = nfc;
   return t;
@@ -702,8 +711,9 @@ quillet::TextOptions MakeTextOptions(const std::string& charset, bool raw, bool 
 RecordData::RecordData(const char* b, std::size_t size, std::uint64_t off,
                        quillet::Span<Problem> problems, quillet::TextOptions t)
     : bytes(b, size), offset(off), framing(problems.begin(), problems.end()), text(t) {
-  view = quillet::RecordView::parse(bytes.data(), bytes.size(), offset,
-                                    quillet::Span<Problem>(framing.data(), framing.data() + framing.size()));
+  view = quillet::RecordView::parse(
+      bytes.data(), bytes.size(), offset,
+      quillet::Span<Problem>(framing.data(), framing.data() + framing.size()));
   guess = quillet::decideEncoding(view, text.charset);
 }
 
@@ -738,11 +748,12 @@ text of the kind; ``str()`` gives the message with its particulars.)")
       });
 
   static PyType_Slot record_slots[] = {
-      {Py_tp_doc, const_cast<char*>(
-                      "Record(data, *, charset='auto', raw=False, nfc=False)\n--\n\n"
-                      "One record: its bytes, leader, fields and problems. A record keeps its bytes "
-                      "and decodes a field's text when asked for; `data` is the bytes of one "
-                      "record. Pickles as its bytes.")},
+      {Py_tp_doc,
+       const_cast<char*>(
+           "Record(data, *, charset='auto', raw=False, nfc=False)\n--\n\n"
+           "One record: its bytes, leader, fields and problems. A record keeps its bytes "
+           "and decodes a field's text when asked for; `data` is the bytes of one "
+           "record. Pickles as its bytes.")},
       {Py_tp_new, reinterpret_cast<void*>(&RecordTpNew)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&RecordDealloc)},
       {Py_tp_methods, record_methods},
@@ -784,7 +795,8 @@ text of the kind; ``str()`` gives the message with its particulars.)")
   m.add_object("Record", reinterpret_cast<PyObject*>(record_type));
   m.add_object("Field", reinterpret_cast<PyObject*>(field_type));
   // A class method, so that pickle finds it by name.
-  record_from_state = PyObject_GetAttrString(reinterpret_cast<PyObject*>(record_type), "_from_state");
+  record_from_state =
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(record_type), "_from_state");
   if (record_from_state == nullptr) throw py::error_already_set();
 }
 

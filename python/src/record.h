@@ -47,7 +47,9 @@ struct RecordData {
 // MARC-8 designations carry from one value to the next within a field.
 class FieldText {
  public:
-  explicit FieldText(const RecordData& data) : text_(data.text) { text_.start(data.view, data.guess); }
+  explicit FieldText(const RecordData& data) : text_(data.text) {
+    text_.start(data.view, data.guess);
+  }
   // A value of the record; `raw` must point into the record's bytes.
   py::object Text(std::string_view raw);
   // Bytes that are no text (tags, indicators, codes, the leader).
@@ -66,9 +68,9 @@ py::object NewRecord(std::shared_ptr<const RecordData> data);
 
 // A repair or a decoding problem, as Python sees it.
 struct PyProblem {
-  std::string kind;     // e.g. "length_repaired", "invalid_utf8"
+  std::string kind;      // e.g. "length_repaired", "invalid_utf8"
   std::uint64_t offset;  // in the input
-  std::string message;  // fixed English text of the kind
+  std::string message;   // fixed English text of the kind
   std::string description;
 };
 

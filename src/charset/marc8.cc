@@ -1,14 +1,15 @@
+#include "quillet/marc8.h"
+
+#include <utf8proc.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include <utf8proc.h>
-
 #include "charset/utf8.h"
 #include "common/word_scan.h"
-#include "quillet/marc8.h"
 
 namespace quillet {
 
@@ -45,8 +46,8 @@ const std::uint32_t* SetByFinal(char f, bool multibyte) {
 
 // The East Asian character of the three bytes at p (high bits ignored).
 std::uint32_t LookUpEacc(const unsigned char* p) {
-  const std::uint32_t code = (std::uint32_t{p[0] & 0x7Fu} << 16) |
-                             (std::uint32_t{p[1] & 0x7Fu} << 8) | (p[2] & 0x7Fu);
+  const std::uint32_t code =
+      (std::uint32_t{p[0] & 0x7Fu} << 16) | (std::uint32_t{p[1] & 0x7Fu} << 8) | (p[2] & 0x7Fu);
   const std::uint32_t* end = kEaccCodes + kEaccCount;
   const std::uint32_t* at = std::lower_bound(kEaccCodes, end, code);
   return at != end && *at == code ? kEaccUnicode[at - kEaccCodes] : 0;
@@ -106,7 +107,8 @@ void Marc8Decoder::decode(std::string_view text, std::string& out,
   auto problem = [&](TextProblem::Kind kind, std::size_t at, std::size_t len) {
     emit(kReplacement);
     if (!problems) return;
-    TextProblem tp{kind, offset + at, {0, 0, 0, 0}, static_cast<std::uint8_t>(std::min<std::size_t>(len, 4))};
+    TextProblem tp{
+        kind, offset + at, {0, 0, 0, 0}, static_cast<std::uint8_t>(std::min<std::size_t>(len, 4))};
     std::copy(p + at, p + at + tp.size, tp.bytes);
     problems->push_back(tp);
   };
@@ -146,7 +148,9 @@ void Marc8Decoder::decode(std::string_view text, std::string& out,
       const std::uint32_t* set = nullptr;
       bool g1 = false;
       if (inter.empty()) {  // the short forms into G0
-        set = f == 's' ? kBasicLatin : (f == 'g' || f == 'b' || f == 'p') ? SetByFinal(f, false) : nullptr;
+        set = f == 's'                             ? kBasicLatin
+              : (f == 'g' || f == 'b' || f == 'p') ? SetByFinal(f, false)
+                                                   : nullptr;
       } else if (inter == "(" || inter == ",") {
         set = SetByFinal(f, false);
       } else if (inter == ")" || inter == "-") {
@@ -220,7 +224,8 @@ void appendUtf8(std::string_view text, std::string& out, std::vector<TextProblem
     }
     out.append(text.data() + plain, i - plain);
     out += "\xEF\xBF\xBD";
-    if (problems) problems->push_back({TextProblem::Kind::kInvalidUtf8, offset + i, {p[i], 0, 0, 0}, 1});
+    if (problems)
+      problems->push_back({TextProblem::Kind::kInvalidUtf8, offset + i, {p[i], 0, 0, 0}, 1});
     plain = ++i;
   }
   out.append(text.data() + plain, text.size() - plain);

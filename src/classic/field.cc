@@ -15,9 +15,7 @@ Field::~Field() = default;
 
 void* Field::operator new(std::size_t size) { return AllocateFieldBlock(size); }
 
-void Field::operator delete(void* block, std::size_t size) noexcept {
-  FreeFieldBlock(block, size);
-}
+void Field::operator delete(void* block, std::size_t size) noexcept { FreeFieldBlock(block, size); }
 
 void* Field::operator new(std::size_t size, const std::nothrow_t&) noexcept {
   try {
@@ -28,7 +26,9 @@ void* Field::operator new(std::size_t size, const std::nothrow_t&) noexcept {
 }
 
 // Every block, kept or not, came from the global operator new.
-void Field::operator delete(void* block, const std::nothrow_t&) noexcept { ::operator delete(block); }
+void Field::operator delete(void* block, const std::nothrow_t&) noexcept {
+  ::operator delete(block);
+}
 
 ControlField::ControlField(const char* data, unsigned int length) : Field(data, length) {}
 

@@ -36,7 +36,7 @@ inline bool ReadFourDigits(const char* p, std::size_t* value) {
   if ((w & 0xF0F0F0F0u) != 0x30303030u || ((w + 0x06060606u) & 0xF0F0F0F0u) != 0x30303030u) {
     return false;
   }
-  std::uint32_t d = w & 0x0F0F0F0Fu;               // first digit in the lowest byte
+  std::uint32_t d = w & 0x0F0F0F0Fu;                      // first digit in the lowest byte
   d = (d & 0x000F000Fu) * 10 + ((d >> 8) & 0x000F000Fu);  // two-digit numbers in 16-bit lanes
   *value = (d & 0xFFFFu) * 100 + (d >> 16);
   return true;

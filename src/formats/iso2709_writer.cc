@@ -23,10 +23,8 @@ bool Repaired(const RecordView& rec) {
       case Problem::Kind::kShortDataField:
       case Problem::Kind::kNoSubfields:
       case Problem::Kind::kSubfieldWithoutCode:
-      case Problem::Kind::kTerminatorInField:
-        break;
-      default:
-        return true;
+      case Problem::Kind::kTerminatorInField: break;
+      default: return true;
     }
   }
   return false;

@@ -98,7 +98,8 @@ bool JsonReader::Produce() {
     end_ = !ReadChunk(buffer_);
   }
   if (in_array_) {
-    AddProblem(Problem::Kind::kMalformed, Offset(pos_), line_, JsonClamp(Offset(pos_) - line_start_ + 1),
+    AddProblem(Problem::Kind::kMalformed, Offset(pos_), line_,
+               JsonClamp(Offset(pos_) - line_start_ + 1),
                "the array is not closed at the end of the input");
     in_array_ = false;
   }
@@ -140,8 +141,7 @@ bool JsonReader::Scan(bool end) {
         after_element_ = false;
         break;
       }
-      case Frame::kMore:
-        break;
+      case Frame::kMore: break;
     }
   }
 }
@@ -170,11 +170,8 @@ bool JsonReader::Between(bool end) {
     return true;
   }
   switch (skip_) {
-    case Skip::kNone:
-      break;
-    case Skip::kLine:
-      ++pos_;
-      return true;
+    case Skip::kNone: break;
+    case Skip::kLine: ++pos_; return true;
     case Skip::kBrace:
       if (c != '{') {
         ++pos_;
@@ -187,13 +184,9 @@ bool JsonReader::Between(bool end) {
         return true;
       }
       switch (RecordStartAt(pos_, end)) {
-        case Match::kMore:
-          return false;
-        case Match::kNo:
-          ++pos_;
-          return true;
-        case Match::kYes:
-          break;
+        case Match::kMore: return false;
+        case Match::kNo: ++pos_; return true;
+        case Match::kYes: break;
       }
       break;
   }
@@ -257,8 +250,7 @@ bool JsonReader::Between(bool end) {
       after_comma_ = false;
       ++pos_;
       return true;
-    default:
-      break;
+    default: break;
   }
   Junk(lines_ == Lines::kYes ? Skip::kLine : Skip::kBrace);
   return true;

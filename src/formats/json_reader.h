@@ -101,7 +101,7 @@ class JsonReader : public TextRecordStream {
   bool in_string_ = false;
   bool escaped_ = false;
 
-  std::string parse_;  // the object's copy, parsed in situ
+  std::string parse_;         // the object's copy, parsed in situ
   std::uint64_t queued_ = 0;  // records queued so far
   rapidjson::Reader json_;
   JsonRecordBuilder builder_;

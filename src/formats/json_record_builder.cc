@@ -210,9 +210,7 @@ bool JsonRecordBuilder::Value(Scalar kind, Text text) {
       }
       state_ = State::kSubfield;
       break;
-    case State::kUnknownValue:
-      state_ = after_skip_;
-      break;
+    case State::kUnknownValue: state_ = after_skip_; break;
     default:  // RapidJSON gives values only where JSON allows one
       break;
   }
@@ -307,9 +305,7 @@ bool JsonRecordBuilder::Open(bool object) {
       subfields_.back().skipped = true;
       Skip(State::kSubfield);
       break;
-    case State::kUnknownValue:
-      Skip(after_skip_);
-      break;
+    case State::kUnknownValue: Skip(after_skip_); break;
     default:  // RapidJSON opens containers only where JSON allows a value
       break;
   }
@@ -326,9 +322,7 @@ bool JsonRecordBuilder::EndObject(rapidjson::SizeType) {
     return true;
   }
   switch (state_) {
-    case State::kRecord:
-      state_ = State::kDone;
-      break;
+    case State::kRecord: state_ = State::kDone; break;
     case State::kField:
       if (!field_has_key_)
         Note(Problem::Kind::kBadField, Tell() - 1, "a field object with no tag; skipped");
@@ -346,8 +340,7 @@ bool JsonRecordBuilder::EndObject(rapidjson::SizeType) {
       }
       state_ = State::kSubfields;
       break;
-    default:
-      break;
+    default: break;
   }
   return true;
 }
@@ -415,8 +408,7 @@ bool JsonRecordBuilder::Key(const char* str, rapidjson::SizeType length, bool) {
       state_ = State::kCodeValue;
       return true;
     }
-    default:
-      return true;
+    default: return true;
   }
 }
 

@@ -63,7 +63,8 @@ void writeJson(const RecordView& rec, RecordText& text, OutputBuffer& out,
 }
 
 void appendJsonText(std::string_view bytes, std::string& out) {
-  escapes::AppendEscaped(bytes, out, [](char* q, std::string_view b) { return escapes::JsonText(q, b); });
+  escapes::AppendEscaped(bytes, out,
+                         [](char* q, std::string_view b) { return escapes::JsonText(q, b); });
 }
 
 }  // namespace quillet

@@ -40,7 +40,8 @@ void writeLine(const RecordView& rec, RecordText& text, OutputBuffer& out,
 }
 
 void appendLineText(std::string_view bytes, std::string& out) {
-  escapes::AppendEscaped(bytes, out, [](char* q, std::string_view b) { return LineText(q, b, false); });
+  escapes::AppendEscaped(bytes, out,
+                         [](char* q, std::string_view b) { return LineText(q, b, false); });
 }
 
 }  // namespace quillet

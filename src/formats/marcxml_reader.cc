@@ -1,9 +1,9 @@
 #include "formats/marcxml_reader.h"
 
-#include <libxml/parser.h>
-#include <libxml/parserInternals.h>
 #include <libxml/SAX2.h>
 #include <libxml/entities.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
@@ -352,9 +352,11 @@ void MarcXmlReader::OnError(void* self, xmlError* error) {
   Where at = reader->At(nullptr);
   // The position of an error in an entity's text is in that text: the
   // document's position (after the reference) says more.
-  if (self == reader->ctxt_ && error->line > 0) at.line = reader->base_.line + static_cast<std::uint32_t>(error->line);
+  if (self == reader->ctxt_ && error->line > 0)
+    at.line = reader->base_.line + static_cast<std::uint32_t>(error->line);
   if (self == reader->ctxt_ && error->int2 > 0) {
-    at.column = static_cast<std::uint32_t>(error->int2) + (error->line == 1 ? reader->base_.column : 0);
+    at.column =
+        static_cast<std::uint32_t>(error->int2) + (error->line == 1 ? reader->base_.column : 0);
   }
   try {
     reader->Report(Problem::Kind::kMalformed, at, XmlMessage(error->message));
@@ -370,8 +372,8 @@ MarcXmlReader::Where MarcXmlReader::At(const xmlChar* at) const {
   where.offset = base_.offset + static_cast<std::uint64_t>(in->consumed) +
                  static_cast<std::uint64_t>(in->cur - in->base);
   where.line = base_.line + (in->line > 0 ? static_cast<std::uint32_t>(in->line) : 0);
-  where.column = (in->col > 0 ? static_cast<std::uint32_t>(in->col) : 0) +
-                 (in->line == 1 ? base_.column : 0);
+  where.column =
+      (in->col > 0 ? static_cast<std::uint32_t>(in->col) : 0) + (in->line == 1 ? base_.column : 0);
   if (at == nullptr || at < in->base || at > in->end) return where;
   // From libxml2's position to `at`: lines by their line feeds, the column
   // from the line's start when the buffer holds it.
@@ -403,7 +405,8 @@ MarcXmlReader::Where MarcXmlReader::At(const xmlChar* at) const {
   return where;
 }
 
-MarcXmlReader::Where MarcXmlReader::TextAt(const char* text, std::size_t size, std::size_t i) const {
+MarcXmlReader::Where MarcXmlReader::TextAt(const char* text, std::size_t size,
+                                           std::size_t i) const {
   // libxml2's line and column stand at the end of the text it hands; its
   // position there too, or at the text's start when the text lies in its
   // buffer.
@@ -455,7 +458,7 @@ void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** a
     element = Element::kRecord;
     placed = parent == nullptr || *parent == Element::kCollection;
   } else if (n == "leader" || n == "controlfield" || n == "datafield") {
-    element = n == "leader" ? Element::kLeader
+    element = n == "leader"         ? Element::kLeader
               : n == "controlfield" ? Element::kControlField
                                     : Element::kDataField;
     placed = parent != nullptr && *parent == Element::kRecord;
@@ -477,11 +480,8 @@ void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** a
   }
   open_.push_back(element);
   switch (element) {
-    case Element::kCollection:
-      break;
-    case Element::kRecord:
-      StartRecord(StartTag());
-      break;
+    case Element::kCollection: break;
+    case Element::kRecord: StartRecord(StartTag()); break;
     case Element::kSubfield: {
       std::string_view code;
       const bool has = XmlAttribute(nb_attributes, attributes, "code", &code, attribute_);
@@ -494,7 +494,8 @@ void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** a
       } else if (code.empty()) {
         prefix_ = subfields_ == 0;  // decided at its end, by its text
         if (!has) {
-          Report(Problem::Kind::kBadField, StartTag(), "subfield without a code attribute; read as code=\"\"");
+          Report(Problem::Kind::kBadField, StartTag(),
+                 "subfield without a code attribute; read as code=\"\"");
         }
       } else {
         code_ = '?';
@@ -508,7 +509,8 @@ void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** a
       // libxml2 stands at (finding the start tag for every field would cost
       // a twentieth of the time).
       const xmlChar* cur = ctxt_->input->cur;
-      StartField(element, At(cur != nullptr && *cur == '>' ? cur + 1 : cur), nb_attributes, attributes);
+      StartField(element, At(cur != nullptr && *cur == '>' ? cur + 1 : cur), nb_attributes,
+                 attributes);
       break;
     }
   }
@@ -533,10 +535,12 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
   std::string_view tag;
   std::memcpy(tag_, "   ", 3);
   if (!XmlAttribute(nb_attributes, attributes, "tag", &tag, attribute_)) {
-    Report(Problem::Kind::kBadField, StartTag(), "field without a tag attribute; tag read as three blanks");
+    Report(Problem::Kind::kBadField, StartTag(),
+           "field without a tag attribute; tag read as three blanks");
   } else if (tag.size() != 3) {
     Report(Problem::Kind::kBadField, StartTag(),
-           "tag " + XmlQuoted(tag) + " is not 3 bytes; " + (tag.size() < 3 ? "padded with blanks" : "cut to 3"));
+           "tag " + XmlQuoted(tag) + " is not 3 bytes; " +
+               (tag.size() < 3 ? "padded with blanks" : "cut to 3"));
   }
   if (!tag.empty()) std::memcpy(tag_, tag.data(), std::min<std::size_t>(tag.size(), 3));
   if (element == Element::kControlField) return;
@@ -545,7 +549,8 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
   for (unsigned i = 0; i < indicators_; ++i) {
     char byte = ' ';
     std::string_view value;
-    if (i < 2 && XmlAttribute(nb_attributes, attributes, i == 0 ? "ind1" : "ind2", &value, attribute_) &&
+    if (i < 2 &&
+        XmlAttribute(nb_attributes, attributes, i == 0 ? "ind1" : "ind2", &value, attribute_) &&
         !value.empty()) {
       if (value.size() == 1) {
         byte = value[0];
@@ -563,8 +568,9 @@ void MarcXmlReader::AppendText(std::string& to, const char* text, std::size_t si
   if (to.size() + size > kMaxXmlText) {
     if (!text_cut_) {
       text_cut_ = true;
-      Report(Problem::Kind::kBadField, field_at_,
-             "text longer than a record can hold; cut at " + std::to_string(kMaxXmlText) + " bytes");
+      Report(
+          Problem::Kind::kBadField, field_at_,
+          "text longer than a record can hold; cut at " + std::to_string(kMaxXmlText) + " bytes");
     }
     size = to.size() < kMaxXmlText ? kMaxXmlText - to.size() : 0;
   }
@@ -576,11 +582,8 @@ void MarcXmlReader::Text(const char* text, std::size_t size) {
   switch (open_.back()) {
     case Element::kLeader:
     case Element::kControlField:
-    case Element::kSubfield:
-      AppendText(text_, text, size);
-      return;
-    default:
-      break;
+    case Element::kSubfield: AppendText(text_, text, size); return;
+    default: break;
   }
   if (text_reported_) return;
   for (std::size_t i = 0; i < size; ++i) {
@@ -603,24 +606,19 @@ void MarcXmlReader::End() {
   const Element element = open_.back();
   open_.pop_back();
   switch (element) {
-    case Element::kCollection:
-      break;
+    case Element::kCollection: break;
     case Element::kRecord:
       if (!leader_seen_) {
         Report(Problem::Kind::kBadField, record_at_, "record without a leader; a default one used");
       }
       EndRecord();
       break;
-    case Element::kLeader:
-      EndLeader();
-      break;
+    case Element::kLeader: EndLeader(); break;
     case Element::kControlField:
       content_.swap(text_);
       AddField();
       break;
-    case Element::kDataField:
-      AddField();
-      break;
+    case Element::kDataField: AddField(); break;
     case Element::kSubfield:
       if (!(prefix_ && !text_.empty())) {
         content_ += iso2709::kSubfieldDelimiter;
@@ -653,7 +651,8 @@ void MarcXmlReader::EndLeader() {
     }
   }
   if (replaced) {
-    Report(Problem::Kind::kBadField, field_at_, "leader characters that are not one byte read as blanks");
+    Report(Problem::Kind::kBadField, field_at_,
+           "leader characters that are not one byte read as blanks");
   }
   if (leader.size() != iso2709::kLeaderLength) {
     Report(Problem::Kind::kBadField, field_at_,

@@ -125,33 +125,33 @@ class MarcXmlReader : public TextRecordStream {
   _xmlParserCtxt* ctxt_ = nullptr;
   bool done_ = false;
   std::exception_ptr failure_;  // thrown by a callback, for Produce() to throw
-  bool halted_ = false;        // libxml2 cannot read on
+  bool halted_ = false;         // libxml2 cannot read on
   std::string chunk_;
-  std::string held_;            // the end of the last chunk, for the next (see XmlHeldBytes)
+  std::string held_;  // the end of the last chunk, for the next (see XmlHeldBytes)
   // Where the context's document starts, its line and column less one: the
   // context counts from there.
   Where base_;
   bool next_document_ = false;  // libxml2 stopped at a document that follows
   Where next_base_;
-  std::string following_;       // its bytes libxml2 had not read
+  std::string following_;  // its bytes libxml2 had not read
 
-  std::vector<Element> open_;     // the MARCXML elements open, outermost first
-  std::size_t skip_depth_ = 0;    // > 0: inside an element skipped, this many levels deep
-  bool text_reported_ = false;    // text where none belongs reported in the innermost element
+  std::vector<Element> open_;   // the MARCXML elements open, outermost first
+  std::size_t skip_depth_ = 0;  // > 0: inside an element skipped, this many levels deep
+  bool text_reported_ = false;  // text where none belongs reported in the innermost element
   bool leader_seen_ = false;
-  unsigned indicators_ = 2;       // the indicator count the leader states
-  std::size_t record_size_ = 0;   // the record's ISO 2709 bytes so far
-  bool record_full_ = false;      // fields dropped: the record reached the most ISO 2709 holds
-  std::string attribute_;         // an attribute's value with its '&' undone
+  unsigned indicators_ = 2;      // the indicator count the leader states
+  std::size_t record_size_ = 0;  // the record's ISO 2709 bytes so far
+  bool record_full_ = false;     // fields dropped: the record reached the most ISO 2709 holds
+  std::string attribute_;        // an attribute's value with its '&' undone
   char tag_[3] = {' ', ' ', ' '};
-  Where record_at_;               // where the open record starts
-  Where field_at_;                // where the open leader's or field's content starts
-  std::string text_;              // the open leader's, control field's or subfield's text
+  Where record_at_;   // where the open record starts
+  Where field_at_;    // where the open leader's or field's content starts
+  std::string text_;  // the open leader's, control field's or subfield's text
   bool text_cut_ = false;
-  std::string content_;           // the open data field's content
-  std::size_t subfields_ = 0;     // subfields of the open data field
-  char code_ = '\0';              // the open subfield's code
-  bool prefix_ = false;           // the open subfield holds the bytes before the first delimiter
+  std::string content_;        // the open data field's content
+  std::size_t subfields_ = 0;  // subfields of the open data field
+  char code_ = '\0';           // the open subfield's code
+  bool prefix_ = false;        // the open subfield holds the bytes before the first delimiter
 };
 
 }  // namespace quillet

@@ -107,7 +107,8 @@ bool MnemonicReader::Produce() {
   const std::size_t limit = options().max_record_size;
   if (buffer_.size() > limit) {  // no line of a record is that long: cut it there
     Line(std::string_view(buffer_).substr(0, limit), buffer_offset_);
-    Report(Problem::Kind::kMalformed, buffer_offset_, limit, "a line longer than the longest record; cut");
+    Report(Problem::Kind::kMalformed, buffer_offset_, limit,
+           "a line longer than the longest record; cut");
     buffer_offset_ += buffer_.size();
     buffer_.clear();
   }
@@ -161,9 +162,8 @@ void MnemonicReader::Leader(std::string_view text, std::uint64_t offset) {
            "leader of " + std::to_string(leader.size()) + " characters; " +
                (leader.size() < iso2709::kLeaderLength ? "padded with blanks" : "cut to 24"));
   }
-  const char count = leader.size() > iso2709::kIndicatorCountOffset
-                         ? leader[iso2709::kIndicatorCountOffset]
-                         : '2';
+  const char count =
+      leader.size() > iso2709::kIndicatorCountOffset ? leader[iso2709::kIndicatorCountOffset] : '2';
   indicators_ = count >= '0' && count <= '9' ? static_cast<unsigned>(count - '0') : 2;
   const char code = leader.size() > iso2709::kSubfieldCodeLengthOffset
                         ? leader[iso2709::kSubfieldCodeLengthOffset]
@@ -205,7 +205,8 @@ void MnemonicReader::Field(std::string_view line, std::uint64_t offset) {
     char byte = ' ';
     const std::size_t start = i;
     if (i < text.size() && text[i] != '$' && !Unit(text, &i, true, &byte)) {
-      Report(Problem::Kind::kBadField, offset, at + start, "indicator that is not one byte read as a blank");
+      Report(Problem::Kind::kBadField, offset, at + start,
+             "indicator that is not one byte read as a blank");
       byte = ' ';
     }
     content_ += byte;

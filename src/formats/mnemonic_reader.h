@@ -35,12 +35,12 @@ class MnemonicReader : public TextRecordStream {
   void Field(std::string_view line, std::uint64_t offset);
   void Report(Problem::Kind kind, std::uint64_t offset, std::size_t column, std::string detail);
 
-  std::string buffer_;        // input not yet parsed: a line cut by the chunk's end
+  std::string buffer_;               // input not yet parsed: a line cut by the chunk's end
   std::uint64_t buffer_offset_ = 0;  // where buffer_ starts in the input
-  std::uint32_t line_ = 0;    // the number of the line being parsed
-  unsigned indicators_ = 2;   // the indicator count the leader states
-  unsigned code_length_ = 2;  // the subfield code length it states, delimiter included
-  std::string content_;       // the field being built
+  std::uint32_t line_ = 0;           // the number of the line being parsed
+  unsigned indicators_ = 2;          // the indicator count the leader states
+  unsigned code_length_ = 2;         // the subfield code length it states, delimiter included
+  std::string content_;              // the field being built
 };
 
 }  // namespace quillet

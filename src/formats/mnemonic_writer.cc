@@ -46,7 +46,8 @@ void writeMnemonic(const RecordView& rec, RecordText& text, OutputBuffer& out,
 }
 
 void appendMnemonicText(std::string_view bytes, std::string& out) {
-  escapes::AppendEscaped(bytes, out, [](char* q, std::string_view b) { return LineText(q, b, true); });
+  escapes::AppendEscaped(bytes, out,
+                         [](char* q, std::string_view b) { return LineText(q, b, true); });
 }
 
 }  // namespace quillet

@@ -26,8 +26,7 @@ std::unique_ptr<RecordStream> TextReader(InputFormat format, std::unique_ptr<Chu
     case InputFormat::kJson:
       return std::unique_ptr<RecordStream>(new JsonReader(std::move(input), options));
     case InputFormat::kAuto:
-    case InputFormat::kIso2709:
-      break;
+    case InputFormat::kIso2709: break;
   }
   return nullptr;  // not reached: ISO 2709 is the framer's
 }

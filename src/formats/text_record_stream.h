@@ -82,7 +82,7 @@ class TextRecordStream : public RecordStream {
   std::unique_ptr<ChunkSource> source_;
   Reader::Options options_;
   std::unique_ptr<char[]> scratch_;  // a chunk as read
-  std::string ahead_;  // read by Head() and not yet handed to the parser
+  std::string ahead_;                // read by Head() and not yet handed to the parser
   bool end_of_input_ = false;
   std::uint64_t consumed_ = 0;
   std::string read_error_;

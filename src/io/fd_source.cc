@@ -2,10 +2,10 @@
 
 #ifdef QUILLET_POSIX_FILES
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-
-#include <unistd.h>
 
 namespace quillet {
 

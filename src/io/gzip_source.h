@@ -1,10 +1,10 @@
 #ifndef QUILLET_IO_GZIP_SOURCE_H_
 #define QUILLET_IO_GZIP_SOURCE_H_
 
+#include <zlib.h>
+
 #include <cstddef>
 #include <memory>
-
-#include <zlib.h>
 
 #include "io/chunk_source.h"
 

@@ -11,7 +11,8 @@ namespace {
 // start with.
 std::string_view SkipTextStart(std::string_view head) {
   if (head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
-  while (!head.empty() && (head[0] == ' ' || head[0] == '\t' || head[0] == '\r' || head[0] == '\n')) {
+  while (!head.empty() &&
+         (head[0] == ' ' || head[0] == '\t' || head[0] == '\r' || head[0] == '\n')) {
     head.remove_prefix(1);
   }
   return head;
@@ -40,10 +41,10 @@ bool parseInputFormat(std::string_view name, InputFormat* format) noexcept {
   static constexpr struct {
     std::string_view name;
     InputFormat format;
-  } kNames[] = {{"auto", InputFormat::kAuto},       {"marc", InputFormat::kIso2709},
-                {"iso2709", InputFormat::kIso2709}, {"usmarc", InputFormat::kIso2709},
-                {"xml", InputFormat::kMarcXml},     {"marcxml", InputFormat::kMarcXml},
-                {"json", InputFormat::kJson},       {"mrk", InputFormat::kMnemonic},
+  } kNames[] = {{"auto", InputFormat::kAuto},        {"marc", InputFormat::kIso2709},
+                {"iso2709", InputFormat::kIso2709},  {"usmarc", InputFormat::kIso2709},
+                {"xml", InputFormat::kMarcXml},      {"marcxml", InputFormat::kMarcXml},
+                {"json", InputFormat::kJson},        {"mrk", InputFormat::kMnemonic},
                 {"mnemonic", InputFormat::kMnemonic}};
   if (name.size() > 8) return false;
   char lower[8];

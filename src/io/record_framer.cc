@@ -156,7 +156,8 @@ std::uint64_t RecordFramer::FindTerminator(std::uint64_t from, std::uint64_t lim
     if (!Fill(at + 1, keep)) return kNoPosition;
     const std::uint64_t stop = std::min(limit, WindowEnd());
     const void* t = std::memchr(At(at), kRecordTerminator, static_cast<std::size_t>(stop - at));
-    if (t) return window_offset_ + static_cast<std::uint64_t>(static_cast<const char*>(t) - window_);
+    if (t)
+      return window_offset_ + static_cast<std::uint64_t>(static_cast<const char*>(t) - window_);
     at = stop;
   }
   return kNoPosition;

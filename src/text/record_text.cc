@@ -1,8 +1,7 @@
-#include "quillet/text.h"
-
 #include <cctype>
 
 #include "quillet/iso2709.h"
+#include "quillet/text.h"
 #include "quillet/view.h"
 
 namespace quillet {
@@ -82,13 +81,10 @@ std::string_view subfieldCode(const SubfieldView& subfield) noexcept {
 
 EncodingGuess decideEncoding(const RecordView& rec, Charset charset) noexcept {
   switch (charset) {
-    case Charset::kAuto:
-      return guessEncoding(rec);
-    case Charset::kMarc8:
-      return {Encoding::kMarc8, false, false};
+    case Charset::kAuto: return guessEncoding(rec);
+    case Charset::kMarc8: return {Encoding::kMarc8, false, false};
     case Charset::kUtf8:
-    case Charset::kRaw:
-      break;
+    case Charset::kRaw: break;
   }
   return {Encoding::kUtf8, false, false};
 }

@@ -24,7 +24,8 @@ const char* Problem::message() const noexcept {
     case Kind::kTruncated: return "input ends inside the record";
     case Kind::kBadLength: return "record length unusable";
     case Kind::kBadBaseAddress: return "base address repaired";
-    case Kind::kDirectorySplit: return "directory does not address the fields; split at field terminators";
+    case Kind::kDirectorySplit:
+      return "directory does not address the fields; split at field terminators";
     case Kind::kBadDirectoryEntry: return "bad directory entry";
     case Kind::kFieldOutOfRecord: return "field reaches past the record";
     case Kind::kMissingFieldTerminator: return "field terminator missing";
@@ -52,14 +53,13 @@ std::string Problem::describe() const {
     case Kind::kLongRecord:
     case Kind::kBadLength:
       particulars = value == kNotANumber ? "declared length not a number"
-                                    : "declared " + std::to_string(value);
+                                         : "declared " + std::to_string(value);
       break;
     case Kind::kReadError:
     case Kind::kMalformed:
     case Kind::kUnknownContent:
     case Kind::kBadField:
-    case Kind::kUnbuildable:
-      break;
+    case Kind::kUnbuildable: break;
     default:
       if (entry >= 0) particulars = "entry " + std::to_string(entry);
       break;

@@ -124,8 +124,8 @@ class RecordParser {
     for (std::size_t i = 0; i < entries_; ++i) {
       std::size_t start = 0, length = 0;
       if (Entry(i)[0] == kFieldTerminator || !Decode(i, &start, &length) || length == 0 ||
-          start >= data_end_ ||
-          length > data_end_ - start || p_[start + length - 1] != kFieldTerminator) {
+          start >= data_end_ || length > data_end_ - start ||
+          p_[start + length - 1] != kFieldTerminator) {
         return false;
       }
       Add(Entry(i), start, start + length - 1);
@@ -177,8 +177,8 @@ class RecordParser {
       const bool early_end = tag[0] == kFieldTerminator;
       const bool decoded = Decode(i, &start, &length);
       if (early_end || !decoded) {
-        Report(Problem::Kind::kBadDirectoryEntry, kLeaderLength + i * kDirectoryEntryLength,
-               entry, tag);
+        Report(Problem::Kind::kBadDirectoryEntry, kLeaderLength + i * kDirectoryEntryLength, entry,
+               tag);
         if (!decoded) continue;
       }
       if (start > data_end_ || length > data_end_ - start) {

@@ -23,9 +23,7 @@ RecordView RecordView::parse(const char* bytes, std::size_t size, std::uint64_t 
   return rec;
 }
 
-std::string_view RecordView::leader() const {
-  return bytes().substr(0, iso2709::kLeaderLength);
-}
+std::string_view RecordView::leader() const { return bytes().substr(0, iso2709::kLeaderLength); }
 
 std::string_view RecordView::controlNumber() const {
   const FieldView* f = field("001");

@@ -61,9 +61,10 @@ inline bool AgreementApplies(quillet::Record& rec, bool* agrees) {
   // directory order.
   std::vector<const quillet::FieldView*> fields;
   for (const quillet::FieldView& f : view.fields()) fields.push_back(&f);
-  std::stable_sort(fields.begin(), fields.end(), [](const quillet::FieldView* a, const quillet::FieldView* b) {
-    return quillet::FieldTag(a->tag().data()) < quillet::FieldTag(b->tag().data());
-  });
+  std::stable_sort(fields.begin(), fields.end(),
+                   [](const quillet::FieldView* a, const quillet::FieldView* b) {
+                     return quillet::FieldTag(a->tag().data()) < quillet::FieldTag(b->tag().data());
+                   });
   try {
     *agrees = true;
     std::size_t i = 0;

@@ -50,7 +50,8 @@ inline Walked WalkRecord(quillet::Record& rec, const WalkOptions& options = {}) 
       const auto* cf = static_cast<const quillet::ControlField*>(it->second);
       CheckInside(rec, cf->getData(), cf->getDatalen());
       w.sum += cf->getDatalen();
-      if (cf->getDatalen() != 0) w.sum += static_cast<unsigned char>(cf->getData()[cf->getDatalen() - 1]);
+      if (cf->getDatalen() != 0)
+        w.sum += static_cast<unsigned char>(cf->getData()[cf->getDatalen() - 1]);
       continue;
     }
     auto* df = static_cast<quillet::DataField*>(it->second);

@@ -38,9 +38,12 @@ bool ParseSize(const std::string& text, std::uint64_t* bytes) {
   std::uint64_t unit = 1;
   std::string digits = text;
   switch (text.back()) {
-    case 'K': case 'k': unit = 1ull << 10; break;
-    case 'M': case 'm': unit = 1ull << 20; break;
-    case 'G': case 'g': unit = 1ull << 30; break;
+    case 'K':
+    case 'k': unit = 1ull << 10; break;
+    case 'M':
+    case 'm': unit = 1ull << 20; break;
+    case 'G':
+    case 'g': unit = 1ull << 30; break;
     default: break;
   }
   if (unit != 1) digits.pop_back();
@@ -167,7 +170,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                  "Report at most N problems per record, then how many more (default 20; 0 for "
                  "all)")
       ->type_name("N");
-  app.add_option("-t,--tag", tags, "Print only fields whose tag matches: 245, 6XX, 6.. (repeatable)")
+  app.add_option("-t,--tag", tags,
+                 "Print only fields whose tag matches: 245, 6XX, 6.. (repeatable)")
       ->allow_extra_args(false)
       ->type_name("TAG");
   std::vector<std::string> where;
@@ -272,8 +276,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   options.file_column = command.files.size() > 1;
 
   if (command.split() && options.mode != Mode::kPrint) {
-    return Refusal(
-        "--split writes records: it goes with no --count, --check, --index or --stats");
+    return Refusal("--split writes records: it goes with no --count, --check, --index or --stats");
   }
   parsed.run = true;
   return parsed;

@@ -91,9 +91,10 @@ void TagStats::Add(const RecordView& rec) {
 }
 
 std::string TagStats::Table() const {
-  std::string out = "records\t\t" + std::to_string(records_) + "\t\nbytes\t\t" +
-                    std::to_string(bytes_) + "\t\n";
-  for (const auto& p : problems_) out += "problem\t" + p.first + "\t" + std::to_string(p.second) + "\t\n";
+  std::string out =
+      "records\t\t" + std::to_string(records_) + "\t\nbytes\t\t" + std::to_string(bytes_) + "\t\n";
+  for (const auto& p : problems_)
+    out += "problem\t" + p.first + "\t" + std::to_string(p.second) + "\t\n";
   auto row = [&out](const char* kind, const std::string& key, const Count& c) {
     out += kind;
     out += '\t';
@@ -132,8 +133,8 @@ void Dumper::Report(const std::string& name, std::uint64_t ordinal, std::uint64_
   err_ << "at byte " << offset << ": " << message << '\n';
 }
 
-void Dumper::ReportProblem(const std::string& name, std::uint64_t ordinal,
-                           std::uint64_t offset, const std::string& message) {
+void Dumper::ReportProblem(const std::string& name, std::uint64_t ordinal, std::uint64_t offset,
+                           const std::string& message) {
   if (options_.max_problems == 0 || ++reported_ <= options_.max_problems) {
     Report(name, ordinal, offset, message);
   }
@@ -193,8 +194,7 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
   const bool formats = options_.mode == Mode::kPrint;
   if (formats || encoding) text_.start(rec);
   switch (options_.mode) {
-    case Mode::kCount:
-      break;
+    case Mode::kCount: break;
     case Mode::kCheck:
       if (encoding) text_.decodeAll();
       break;
@@ -219,9 +219,7 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
       }
       break;
     }
-    case Mode::kStats:
-      tag_stats_.Add(rec);
-      break;
+    case Mode::kStats: tag_stats_.Add(rec); break;
   }
   if (options_.mode == Mode::kPrint && out_.WantsRecordEnds()) {
     Flush();
@@ -282,8 +280,7 @@ class Dumper::Batch : public OrderedPool::Batch {
  public:
   Batch(const std::string& name, const Options& options, Output& out, std::ostream& err,
         Stats& stats)
-      : name_(name), worker_(options, text_, problem_text_), out_(out), err_(err),
-        total_(stats) {}
+      : name_(name), worker_(options, text_, problem_text_), out_(out), err_(err), total_(stats) {}
 
   bool empty() const { return items_.empty(); }
   std::size_t size() const { return bytes_.size(); }
@@ -380,7 +377,8 @@ bool ParseCondition(const std::string& expr, Condition* c, std::string* error) {
   c->tag = expr.substr(0, 3);
   std::size_t at = 3;
   if (expr.size() < 4 || !quillet::isTagPattern(c->tag)) {
-    *error = "a condition starts with a tag pattern of three characters and goes on with ?, =, ~ or $";
+    *error =
+        "a condition starts with a tag pattern of three characters and goes on with ?, =, ~ or $";
     return false;
   }
   if (expr[at] == '$') {
@@ -397,15 +395,9 @@ bool ParseCondition(const std::string& expr, Condition* c, std::string* error) {
       if (at + 1 == expr.size()) return true;
       *error = "nothing may follow ?";
       return false;
-    case '=':
-      c->op = Condition::Op::kEquals;
-      break;
-    case '~':
-      c->op = Condition::Op::kContains;
-      break;
-    default:
-      *error = std::string("expected ?, = or ~ after ") + expr.substr(0, at);
-      return false;
+    case '=': c->op = Condition::Op::kEquals; break;
+    case '~': c->op = Condition::Op::kContains; break;
+    default: *error = std::string("expected ?, = or ~ after ") + expr.substr(0, at); return false;
   }
   c->value = expr.substr(at + 1);
   return true;
@@ -419,16 +411,15 @@ bool Dumper::Selects(const RecordView& rec) {
     if (c.op == Condition::Op::kHas) return true;
     // Printable ASCII in a field without escape sequences reads the same in
     // every encoding: compared as it is, without deciding the record's.
-    const bool plain = !escapes && std::all_of(raw.begin(), raw.end(), [](char b) {
-      return b >= 0x20 && b < 0x7F;
-    });
+    const bool plain = !escapes && std::all_of(raw.begin(), raw.end(),
+                                               [](char b) { return b >= 0x20 && b < 0x7F; });
     if (!plain && !started) {
       text_.start(rec);
       started = true;
     }
     const std::string_view text = plain ? raw : text_.text(raw);
     return c.op == Condition::Op::kEquals ? text == c.value
-                                           : text.find(c.value) != std::string_view::npos;
+                                          : text.find(c.value) != std::string_view::npos;
   };
   for (const Condition& c : options_.where) {
     bool found = false;

@@ -12,10 +12,10 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <string_view>
-#include <unordered_set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace quillet_dump {
@@ -45,28 +45,28 @@ struct Options {
   std::uint64_t offset = 0;  // records skipped first
   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
   quillet::TagFilter filter;
-  std::vector<Condition> where;         // all must hold
+  std::vector<Condition> where;  // all must hold
   // --ids: the 001s to keep, as views of `id_text`, so that a record's 001
   // is looked up without copying it.
   std::shared_ptr<const std::string> id_text;
   std::unordered_set<std::string_view> ids;
   bool by_ids = false;
   quillet::Charset charset = quillet::Charset::kAuto;
-  quillet::InputFormat input_format = quillet::InputFormat::kAuto;  // how files are read
+  quillet::InputFormat input_format = quillet::InputFormat::kAuto;    // how files are read
   quillet::OutputCharset to_charset = quillet::OutputCharset::kText;  // of -f marc
   std::uint64_t max_problems = 20;  // reported per record, then a count; 0 for all
-  bool nfc = false;            // compose the text to NFC
-  bool check_encoding = false; // report what cannot be decoded, and lying leaders
-  bool strict = false;         // also the classic interface's full verdict (and encoding)
-  bool quiet = false;          // no problem reports; the exit code stays
-  bool file_column = false;    // --index: the file name first (several files)
+  bool nfc = false;                 // compose the text to NFC
+  bool check_encoding = false;      // report what cannot be decoded, and lying leaders
+  bool strict = false;              // also the classic interface's full verdict (and encoding)
+  bool quiet = false;               // no problem reports; the exit code stays
+  bool file_column = false;         // --index: the file name first (several files)
 };
 
 struct Stats {
-  std::uint64_t records = 0;        // records framed and selected
-  std::uint64_t bad_records = 0;    // of them, those with a reported problem
-  std::uint64_t bytes_skipped = 0;  // junk between and after records
-  std::uint64_t stray_problems = 0; // problems after the last record (junk, strict mode)
+  std::uint64_t records = 0;         // records framed and selected
+  std::uint64_t bad_records = 0;     // of them, those with a reported problem
+  std::uint64_t bytes_skipped = 0;   // junk between and after records
+  std::uint64_t stray_problems = 0;  // problems after the last record (junk, strict mode)
   bool read_error = false;
   // The input was read to its end and held bytes, but no record: it is
   // not of the format read (not summed).
@@ -177,8 +177,7 @@ class Dumper {
   // A problem of the record being processed: reported up to --max-problems.
   void ReportProblem(const std::string& name, std::uint64_t ordinal, std::uint64_t offset,
                      const std::string& message);
-  void AppendIndex(const std::string& name, std::uint64_t ordinal,
-                   const quillet::RecordView& rec);
+  void AppendIndex(const std::string& name, std::uint64_t ordinal, const quillet::RecordView& rec);
 
   Options options_;
   Output& out_;

@@ -1,7 +1,7 @@
 // quillet-dump: prints, counts, checks and indexes ISO 2709 record files.
 // The arguments are read in command_line.cc, the records read and formatted
-// in dump.cc through the library's text and formats layers; here is the run: the outputs, the files one
-// after another, the summary and the exit code.
+// in dump.cc through the library's text and formats layers; here is the run: the outputs, the files
+// one after another, the summary and the exit code.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,14 +21,14 @@
 
 namespace {
 
+using quillet::Format;
+using quillet::kMarcXmlFooter;
+using quillet::kMarcXmlHeader;
 using quillet_dump::CommandLine;
 using quillet_dump::Dumper;
-using quillet::Format;
 using quillet_dump::kExitBadRecords;
 using quillet_dump::kExitClean;
 using quillet_dump::kExitFailure;
-using quillet::kMarcXmlFooter;
-using quillet::kMarcXmlHeader;
 using quillet_dump::Mode;
 using quillet_dump::Options;
 using quillet_dump::Output;
@@ -50,16 +50,11 @@ std::string Counted(std::uint64_t n, const char* one, const char* many) {
 
 const char* Extension(Format format) {
   switch (format) {
-    case Format::kMnemonic:
-      return "mrk";
-    case Format::kLine:
-      return "txt";
-    case Format::kJson:
-      return "jsonl";
-    case Format::kMarcXml:
-      return "xml";
-    case Format::kIso2709:
-      return "mrc";
+    case Format::kMnemonic: return "mrk";
+    case Format::kLine: return "txt";
+    case Format::kJson: return "jsonl";
+    case Format::kMarcXml: return "xml";
+    case Format::kIso2709: return "mrc";
   }
   return "";
 }

@@ -41,8 +41,8 @@ std::string SplitOutput::Name(std::uint64_t n) const {
 
 void SplitOutput::Open() {
   const std::string name = Name(done_ + 1);
-  fd_ = ::open(name.c_str(),
-               O_WRONLY | O_CREAT | O_CLOEXEC | (pieces_.force ? O_TRUNC : O_EXCL), 0644);
+  fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (pieces_.force ? O_TRUNC : O_EXCL),
+               0644);
   if (fd_ < 0) {
     throw WriteError(name + ": " + std::strerror(errno) +
                      (errno == EEXIST ? " (--force overwrites)" : ""));
