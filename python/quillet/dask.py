@@ -71,6 +71,16 @@ class _Block:
     def __len__(self):
         return sum(1 for _ in self)
 
+    def __getitem__(self, index):
+        # Dask looks at a partition's first item to tell a sequence of
+        # iterators from one of values (and a few operations index further):
+        # the first record is framed alone, others as a list.
+        if index == 0:
+            for record in self:
+                return record
+            raise IndexError("an empty block")
+        return list(self)[index]
+
 
 def _block_records(fs, path, offset, size, options):
     with fs.open(path, "rb") as f:

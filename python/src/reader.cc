@@ -130,12 +130,13 @@ class Reader {
     // Input of no format known, or asked for as ISO 2709 and looking like
     // another, is refused in the tool's words.
     head_.assign(reader_->head(32));  // for the words if it holds no record
+    // A file object whose read() raised before giving anything raises now;
+    // one that gave bytes first has its records read, and raises after them.
+    if (buf_ && head_.empty()) buf_->RaiseError();
     if (reader_->format() == quillet::InputFormat::kIso2709) {
       const std::string reason = quillet::nonIso2709Reason(reader_->head(64));
-      if (buf_) buf_->RaiseError();
       if (!reason.empty()) throw py::value_error(name_ + ": " + reason);
     }
-    if (buf_) buf_->RaiseError();
   }
 
   py::object Next() {
@@ -174,8 +175,10 @@ class Reader {
     return r;
   }
 
-  // What belongs to no record: junk after the last one, a read error.
+  // What belongs to no record: junk after the last one, a read error. Not
+  // while another thread frames: the list may be growing.
   std::vector<PyProblem> Problems() const {
+    if (busy_) throw py::value_error("the reader is reading in another thread; ask after it");
     std::vector<PyProblem> out;
     for (quillet::Problem p : reader_->problems()) {
       p.offset += start_;

@@ -27,6 +27,18 @@ def test_blocks_cut_inside_records_give_each_record_once(tmp_path):
     assert both.count().compute(scheduler="sync") == 3 * 12 + 12
 
 
+def test_bags_of_records_compute_list_and_repartition(tmp_path):
+    path = tmp_path / "two.mrc"
+    path.write_bytes(SAMPLE.read_bytes() * 2)
+    want = [r.as_marc() for r in quillet.read(path)]
+    bag = quillet.dask.read_marc(str(path), blocksize=1500)
+    with dask.config.set(scheduler="sync"):
+        assert [r.as_marc() for r in bag.compute()] == want
+        assert [r.as_marc() for r in list(bag)] == want
+        assert [r.as_marc() for r in bag.repartition(3).compute()] == want
+        assert bag.take(2, npartitions=-1)[1].as_marc() == want[1]
+
+
 def test_tag_stats_prints_what_quillet_dump_prints(dump, tmp_path):
     files = [str(SAMPLE), str(SAMPLE)]
     want = subprocess.run([dump, "--stats", *files], capture_output=True, check=True).stdout

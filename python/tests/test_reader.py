@@ -86,6 +86,22 @@ def test_exception_from_read_is_raised():
     with pytest.raises(OSError, match="disk on fire"):
         list(quillet.read(Failing()))
 
+    # A failure after some bytes: the records before it are given first.
+    class FailingLater(io.RawIOBase):
+        def __init__(self):
+            self.chunks = [SAMPLE.read_bytes()[:3000]]
+        def readable(self):
+            return True
+        def read(self, n=-1):
+            if self.chunks:
+                return self.chunks.pop()
+            raise OSError("disk on fire")
+    got = []
+    with pytest.raises(OSError, match="disk on fire"):
+        for record in quillet.read(FailingLater()):
+            got.append(record.control_number)
+    assert got[:2] == ["100000001", "100000002"]
+
 
 def test_junk_after_the_last_record_is_on_the_reader():
     reader = quillet.read(build_record(("001", "j")) + b"junk")
