@@ -188,6 +188,19 @@ TEST(Reader, RepairsAndReportsDamage) {
   }
 }
 
+TEST(Reader, ListsAHundredProblemsARecordAndCountsTheRest) {
+  std::vector<quillet_test::FieldSpec> fields;
+  for (int i = 0; i < 150; ++i) fields.push_back({"500", "1 "});  // no subfield: a problem each
+  const std::string bytes = BuildRecord(fields);
+  const RecordView rec = RecordView::parse(bytes.data(), bytes.size());
+  ASSERT_EQ(Problem::kMaxListed + 1, rec.problems().size());
+  const Problem& more = rec.problems()[Problem::kMaxListed];
+  EXPECT_EQ(Problem::Kind::kMoreProblems, more.kind);
+  EXPECT_EQ(50u, more.value);
+  EXPECT_EQ("more problems in the record, not listed (50)", more.describe());
+  EXPECT_EQ(150u, rec.fields().size());  // the fields are all there
+}
+
 // A record of over 99,999 bytes, written as several systems write one: the
 // length 99999 and each starting position modulo 100,000.
 std::string LongRecord(std::size_t body) {

@@ -122,7 +122,13 @@ struct QUILLET_EXPORT Problem {
     kUnknownContent,  ///< an element, key or line the format does not define; skipped
     kBadField,        ///< a field that cannot be taken as it stands; `detail` says how it was read
     kUnbuildable,     ///< a record that cannot be written as ISO 2709; skipped
+    kMoreProblems,    ///< the record's problems past the first kMaxListed; `value` counts them
   };
+
+  /// The most problems a record lists one by one; the rest are counted by
+  /// one Problem::Kind::kMoreProblems, so that a record of millions of
+  /// damaged fields costs no more memory for its problems than a sound one.
+  static constexpr std::size_t kMaxListed = 100;
 
   /// What was found.
   Kind kind;

@@ -64,6 +64,7 @@ const char* KindName(Problem::Kind kind) {
     case Problem::Kind::kUnknownContent: return "unknown_content";
     case Problem::Kind::kBadField: return "bad_field";
     case Problem::Kind::kUnbuildable: return "unbuildable";
+    case Problem::Kind::kMoreProblems: return "more_problems";
   }
   return "unknown";
 }

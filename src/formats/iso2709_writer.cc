@@ -23,7 +23,8 @@ bool Repaired(const RecordView& rec) {
       case Problem::Kind::kShortDataField:
       case Problem::Kind::kNoSubfields:
       case Problem::Kind::kSubfieldWithoutCode:
-      case Problem::Kind::kTerminatorInField: break;
+      case Problem::Kind::kTerminatorInField:
+      case Problem::Kind::kMoreProblems: break;
       default: return true;
     }
   }

@@ -66,7 +66,7 @@ void TextRecordStream::AddProblem(Problem::Kind kind, std::uint64_t offset, std:
   p.line = line;
   p.column = column;
   p.detail = std::move(detail);
-  (in_record_ ? record_problems_ : waiting_).push_back(std::move(p));
+  quillet::AddProblem(in_record_ ? record_problems_ : waiting_, std::move(p));
 }
 
 void TextRecordStream::EndRecord() {

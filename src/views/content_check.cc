@@ -59,7 +59,7 @@ void ContentCheck::Report(Problem::Kind kind, const char* at, std::int32_t entry
   Problem problem = MakeProblem(kind, offset_ + static_cast<std::uint64_t>(at - p_), value);
   problem.entry = entry;
   std::memcpy(problem.tag, tag, 3);
-  problems_.push_back(problem);
+  AddProblem(problems_, std::move(problem));
 }
 
 }  // namespace quillet

@@ -15,6 +15,17 @@ Problem MakeProblem(Problem::Kind kind, std::uint64_t offset, std::uint64_t valu
   return p;
 }
 
+void AddProblem(std::vector<Problem>& problems, Problem p) {
+  if (problems.size() < Problem::kMaxListed) {
+    problems.push_back(std::move(p));
+    return;
+  }
+  if (problems.back().kind != Problem::Kind::kMoreProblems) {
+    problems.push_back(MakeProblem(Problem::Kind::kMoreProblems, p.offset, 0));
+  }
+  ++problems.back().value;
+}
+
 const char* Problem::message() const noexcept {
   switch (kind) {
     case Kind::kJunkSkipped: return "junk skipped";
@@ -38,6 +49,7 @@ const char* Problem::message() const noexcept {
     case Kind::kUnknownContent: return "content the format does not define skipped";
     case Kind::kBadField: return "field repaired";
     case Kind::kUnbuildable: return "record cannot be written as ISO 2709; skipped";
+    case Kind::kMoreProblems: return "more problems in the record, not listed";
   }
   return "unknown problem";
 }
@@ -55,6 +67,7 @@ std::string Problem::describe() const {
       particulars = value == kNotANumber ? "declared length not a number"
                                          : "declared " + std::to_string(value);
       break;
+    case Kind::kMoreProblems: particulars = std::to_string(value); break;
     case Kind::kReadError:
     case Kind::kMalformed:
     case Kind::kUnknownContent:

@@ -81,7 +81,7 @@ class RecordParser {
     Problem p = MakeProblem(kind, offset_ + at, value);
     p.entry = entry;
     if (tag) std::memcpy(p.tag, tag, 3);
-    problems_.push_back(p);
+    AddProblem(problems_, std::move(p));
   }
 
   // The base address, when it points just past a directory terminator;

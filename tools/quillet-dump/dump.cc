@@ -76,7 +76,9 @@ void TagStats::Tally(Count& c) {
 void TagStats::Add(const RecordView& rec) {
   ++records_;
   bytes_ += rec.bytes().size();
-  for (const Problem& p : rec.problems()) ++problems_[p.message()];
+  for (const Problem& p : rec.problems()) {
+    problems_[p.message()] += p.kind == Problem::Kind::kMoreProblems ? p.value : 1;
+  }
   std::string key;
   for (const quillet::FieldView& f : rec.fields()) {
     key.assign(f.tag());
@@ -180,8 +182,13 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
   reported_ = 0;
   bool bad = false;
   for (const Problem& p : rec.problems()) {
-    ReportProblem(name, ordinal, p.offset, p.describe());
     bad = true;
+    // The library counts what it does not list; so does --max-problems.
+    if (p.kind == Problem::Kind::kMoreProblems && options_.max_problems != 0) {
+      reported_ += p.value;
+      continue;
+    }
+    ReportProblem(name, ordinal, p.offset, p.describe());
   }
   if (options_.strict) {
     const std::string verdict = ClassicVerdict(rec);
