@@ -264,6 +264,11 @@ for fmt in mrk json xml; do
   same "edge records through $fmt" "$work/edge-fields.mrk" "$work/edge-back.mrk"
 done
 
+# Junk that looks like text before ISO 2709 records: read as the records.
+{ printf '[junk'; cat "$sample"; } >"$work/junk.mrc"
+run 0 "junk like JSON before records" "$dump" --count "$work/junk.mrc"
+check "the records after it counted" '[ "$(cat "$work/out")" = "12 $work/junk.mrc" ]'
+
 # Input in which no record is found is one error, whatever the mode.
 printf 'root:x:0:0:root:/root:/bin/bash\n' >"$work/passwd"
 for mode in --count --check "-j 2 --check" "--format json"; do

@@ -131,6 +131,7 @@ TEST(InputFormats, AreToldFromTheFirstBytes) {
       {" [ {", InputFormat::kJson},
       {"=LDR  00714cam", InputFormat::kMnemonic},
       {"root:x:0:0:root", InputFormat::kAuto},
+      {"[junk]00026nam  2200025   4500\x1E\x1D", InputFormat::kIso2709},  // records after junk
       {"   \n", InputFormat::kAuto},
   };
   for (const auto& c : cases) EXPECT_EQ(c.want, detectFormat(c.head)) << c.head;

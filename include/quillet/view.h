@@ -73,9 +73,10 @@ enum class InputFormat : std::uint8_t {
 
 /// The format of input that starts with `head` (its first bytes; a few
 /// hundred are plenty, and the uncompressed ones for gzip data): ISO 2709
-/// when it starts with a record length's digits, MARCXML with `<`, JSON with
-/// `{` or `[`, mnemonic text with `=LDR`, after a byte order mark and white
-/// space. InputFormat::kAuto when it is none of them; empty input is ISO
+/// when it starts with a record length's digits or holds a field or record
+/// terminator (no text format does: junk before records may look like
+/// text), MARCXML with `<`, JSON with `{` or `[`, mnemonic text with `=LDR`,
+/// after a byte order mark and white space. InputFormat::kAuto when it is none of them; empty input is ISO
 /// 2709 (a file of no records).
 QUILLET_EXPORT InputFormat detectFormat(std::string_view head) noexcept;
 

@@ -134,7 +134,7 @@ class Reader {
     // one that gave bytes first has its records read, and raises after them.
     if (buf_ && head_.empty()) buf_->RaiseError();
     if (reader_->format() == quillet::InputFormat::kIso2709) {
-      const std::string reason = quillet::nonIso2709Reason(reader_->head(64));
+      const std::string reason = quillet::nonIso2709Reason(reader_->head(512));
       if (!reason.empty()) throw py::value_error(name_ + ": " + reason);
     }
   }

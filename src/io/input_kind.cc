@@ -1,6 +1,7 @@
 #include <string>
 
 #include "io/gzip_source.h"
+#include "quillet/iso2709.h"
 #include "quillet/view.h"
 
 namespace quillet {
@@ -25,6 +26,13 @@ InputFormat detectFormat(std::string_view head) noexcept {
   // Records start with the five digits of their length; real files also
   // have blanks or junk before the first one, which the framer skips.
   if (head[0] >= '0' && head[0] <= '9') return InputFormat::kIso2709;
+  // Separator bytes occur in no text format (XML and JSON forbid them raw,
+  // mnemonic text escapes them): junk before ISO 2709 records may look like
+  // text, their directory's terminator does not.
+  if (head.find(iso2709::kFieldTerminator) != std::string_view::npos ||
+      head.find(iso2709::kRecordTerminator) != std::string_view::npos) {
+    return InputFormat::kIso2709;
+  }
   const std::string_view text = SkipTextStart(head);
   if (text.empty()) return InputFormat::kAuto;
   switch (text[0]) {
@@ -110,6 +118,11 @@ std::string nonIso2709Reason(std::string_view head) {
   if (GzipSource::Recognises(head.data(), head.size())) {
     return "this looks like gzip-compressed data, not ISO 2709 (binary MARC) records; "
            "decompress it first";
+  }
+  // Junk before records may look like text; their terminators are not.
+  if (head.find(iso2709::kFieldTerminator) != std::string_view::npos ||
+      head.find(iso2709::kRecordTerminator) != std::string_view::npos) {
+    return std::string();
   }
   head = SkipTextStart(head);
   auto starts = [&](std::string_view prefix) { return head.substr(0, prefix.size()) == prefix; };

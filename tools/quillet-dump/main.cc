@@ -82,7 +82,7 @@ bool DumpFile(const CommandLine& command, const std::string& file, bool progress
     return false;
   }
   if (reader->format() == quillet::InputFormat::kIso2709) {
-    const std::string reason = quillet::nonIso2709Reason(reader->head(64));
+    const std::string reason = quillet::nonIso2709Reason(reader->head(512));
     if (!reason.empty()) {
       std::cerr << "quillet-dump: " << file << ": " << reason << '\n';
       return false;
