@@ -76,8 +76,8 @@ enum class InputFormat : std::uint8_t {
 /// when it starts with a record length's digits or holds a field or record
 /// terminator (no text format does: junk before records may look like
 /// text), MARCXML with `<`, JSON with `{` or `[`, mnemonic text with `=LDR`,
-/// after a byte order mark and white space. InputFormat::kAuto when it is none of them; empty input is ISO
-/// 2709 (a file of no records).
+/// after a byte order mark and white space. InputFormat::kAuto when it is none of them; empty input
+/// is ISO 2709 (a file of no records).
 QUILLET_EXPORT InputFormat detectFormat(std::string_view head) noexcept;
 
 /// The name of `format` for the user: "ISO 2709", "MARCXML", "MARC-in-JSON",
