@@ -15,7 +15,7 @@ namespace {
 
 TEST(RecordWriter, WritesWhatReadsBackFieldForField) {
   RecordWriter w;
-  w.setLeader("99999cam a2299999 i 4500");
+  w.setLeader("99999cam a2299999 i 9974");  // lengths and entry map written anew
   w.addControlField("001", "ocm12345678");
   w.addDataField("245", "10", {{'a', "A title"}, {'b', ""}, {'c', "by someone"}});
   w.addControlField("008", "");

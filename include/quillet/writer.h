@@ -37,7 +37,8 @@ class QUILLET_EXPORT RecordWriter {
 
   /// Uses `leader` (24 bytes; shorter ones are padded with blanks, longer
   /// ones cut) for every position but the record length (0-4) and the base
-  /// address (12-16), which build() computes.
+  /// address (12-16), which build() computes, and the entry map (20-23),
+  /// always 4500: the widths of the directory it writes.
   void setLeader(std::string_view leader);
   /// Appends a field whose content, without its terminator, is `data`.
   void addField(std::string_view tag, std::string_view data);

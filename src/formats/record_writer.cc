@@ -41,6 +41,9 @@ RecordWriter::RecordWriter() : leader_(kLeaderLength, ' ') {
 void RecordWriter::setLeader(std::string_view leader) {
   leader_.assign(leader.substr(0, kLeaderLength));
   leader_.resize(kLeaderLength, ' ');
+  // The entry map describes the directory written: always 4500, whatever a
+  // damaged leader said.
+  leader_.replace(kEntryMapOffset, kEntryMapWidth, "4500");
 }
 
 void RecordWriter::addField(std::string_view tag, std::string_view data) {
