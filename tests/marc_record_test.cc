@@ -91,7 +91,7 @@ bool DirectoryRead(const RecordView& rec) {
   for (const Problem& p : rec.problems()) {
     if (p.kind != Problem::Kind::kShortDataField && p.kind != Problem::Kind::kNoSubfields &&
         p.kind != Problem::Kind::kSubfieldWithoutCode &&
-        p.kind != Problem::Kind::kTerminatorInField) {
+        p.kind != Problem::Kind::kTerminatorInField && p.kind != Problem::Kind::kMoreProblems) {
       return false;
     }
   }
