@@ -4,6 +4,10 @@
     python_loops.py walk FILE    every field and every subfield
     python_loops.py floor FILE   the walk's loop over plain lists built beforehand:
                                  what the interpreter alone costs
+    python_loops.py edit FILE    each record read, changed (9XX removed, a 500 added in
+                                 tag order, 245 $a set) and written as ISO 2709
+    python_loops.py edit-pure FILE  the same through bench/pure_marc.py, the reader and
+                                 writer of a script without a native one
 """
 import sys
 import time
@@ -46,10 +50,41 @@ def floor(path):
     return time.perf_counter() - start
 
 
+def edit(path):
+    with open("/dev/null", "wb") as out:
+        for record in quillet.read(path):
+            record.remove_fields("9XX")
+            record.add_ordered_field(
+                quillet.Field("500", (" ", " "), [quillet.Subfield("a", "Checked.")]))
+            title = record.get("245")
+            if title is not None:
+                try:
+                    title["a"] = "New title"
+                except KeyError:  # no $a, or more than one
+                    pass
+            out.write(record.as_marc())
+
+
+def edit_pure(path):
+    import pure_marc
+    with open("/dev/null", "wb") as out:
+        for record in pure_marc.read(path):
+            record.remove_fields("9")
+            record.add_ordered_field(pure_marc.Field("500", "  ", [("a", "Checked.")]))
+            title = record.get("245")
+            if title is not None:
+                try:
+                    title.set("a", "New title")
+                except KeyError:
+                    pass
+            out.write(record.as_marc())
+
+
 def main():
     mode, path = sys.argv[1], sys.argv[2]
     start = time.perf_counter()
-    result = {"ids": ids, "walk": walk, "floor": floor}[mode](path)
+    result = {"ids": ids, "walk": walk, "floor": floor, "edit": edit,
+              "edit-pure": edit_pure}[mode](path)
     print(f"{result if mode == 'floor' else time.perf_counter() - start:.4f}")
 
 

@@ -42,6 +42,7 @@
 
 namespace quillet {
 
+class FieldView;
 class RecordText;
 class RecordView;
 
@@ -182,6 +183,11 @@ class QUILLET_EXPORT MarcRecord {
   /// @throws std::out_of_range when pos > fieldCount().
   void insertDataField(std::size_t pos, std::string_view tag, char indicator1, char indicator2,
                        std::initializer_list<SubfieldInit> subfields = {});
+  /// Appends a copy of `field`, a field of any record view, held as
+  /// assign() holds the fields it takes (its bytes as they are, damage
+  /// included; indicators past the second begin the prefix). For records
+  /// put together from the fields of others. Returns its position.
+  std::size_t addField(const FieldView& field);
   /// Removes field `field`; the later ones move up one position.
   void removeField(std::size_t field);
   /// Removes every field whose tag matches `pattern`; returns how many.
@@ -195,6 +201,10 @@ class QUILLET_EXPORT MarcRecord {
   void setData(std::size_t field, std::string_view data);
   /// Sets a data field's indicators.
   void setIndicators(std::size_t field, char indicator1, char indicator2);
+  /// Sets the bytes of a data field between its indicators and its first
+  /// delimiter (see prefix()): for a field taken from a damaged record and
+  /// changed, so that those bytes stay. Refused for a control field.
+  void setPrefix(std::size_t field, std::string_view bytes);
 
   // Subfields of a data field (a control field has none).
 

@@ -8,9 +8,11 @@ Damaged records are read, repaired as far as they can be, and their
 repairs listed in ``record.problems``; only a missing file (OSError) or
 input that is no ISO 2709 at all (ValueError) raises.
 """
-from ._quillet import Field, Problem, Reader, Record, __version__
+from ._quillet import (Field, FieldNotFound, Indicators, Leader, Problem, Reader, Record, Subfield,
+                       __version__)
 
-__all__ = ["Field", "Problem", "Reader", "Record", "read", "__version__"]
+__all__ = ["Field", "FieldNotFound", "Indicators", "Leader", "Problem", "Reader", "Record",
+           "Subfield", "read", "__version__"]
 
 
 def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0, format="auto"):

@@ -5,6 +5,8 @@
 
 PYBIND11_MODULE(_quillet, m) {
   m.doc() = "ISO 2709 (MARC) records read by QuilletLib.";
+  quillet_python::BindField(m);
+  quillet_python::BindLeader(m);
   quillet_python::BindRecord(m);
   quillet_python::BindReader(m);
   m.attr("__version__") = QUILLET_PYTHON_VERSION;

@@ -3,9 +3,15 @@
 #include <pybind11/stl.h>
 #include <quillet/formats.h>
 #include <quillet/iso2709.h>
+#include <quillet/marc_record.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
+
+#include "convert.h"
+#include "field.h"
+#include "leader.h"
 
 namespace quillet_python {
 
@@ -13,34 +19,7 @@ namespace {
 
 using quillet::FieldView;
 using quillet::Problem;
-using quillet::SubfieldView;
 using quillet::TextProblem;
-
-py::object Str(std::string_view utf8) {
-  PyObject* s = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "replace");
-  if (s == nullptr) throw py::error_already_set();
-  return py::reinterpret_steal<py::object>(s);
-}
-
-py::bytes Bytes(std::string_view b) { return py::bytes(b.data(), b.size()); }
-
-// `raw` if it is well-formed UTF-8; otherwise its bytes in `buffer`, those
-// that are not UTF-8 as U+FFFD, as everywhere in the library.
-std::string_view ValidUtf8(std::string_view raw, std::string& buffer) {
-  if (quillet::isUtf8(raw)) return raw;
-  buffer.clear();
-  quillet::appendUtf8(raw, buffer);
-  return buffer;
-}
-
-// A tuple of two new references.
-py::object Pair(py::object a, py::object b) {
-  PyObject* t = PyTuple_New(2);
-  if (t == nullptr) throw py::error_already_set();
-  PyTuple_SET_ITEM(t, 0, a.release().ptr());
-  PyTuple_SET_ITEM(t, 1, b.release().ptr());
-  return py::reinterpret_steal<py::object>(t);
-}
 
 const char* KindName(Problem::Kind kind) {
   switch (kind) {
@@ -79,43 +58,6 @@ const char* KindName(TextProblem::Kind kind) {
   return "unknown";
 }
 
-// Writes with `write` into a buffer reused by the thread, and gives what it
-// wrote.
-template <typename Write>
-std::string_view Written(Write write) {
-  static thread_local quillet::OutputBuffer buffer;
-  buffer.clear();
-  write(buffer);
-  return buffer.view();
-}
-
-// The mnemonic text as str: its values are UTF-8 once decoded, but a
-// damaged leader or tag, or a record read raw, may hold other bytes, which
-// become U+FFFD as in every other text of the library.
-py::object MnemonicStr(std::string_view text) {
-  std::string buffer;
-  return Str(ValidUtf8(text, buffer));
-}
-
-// The mnemonic text of the record, without the blank line that ends a
-// record in a file.
-py::object MnemonicRecord(const RecordData& d) {
-  FieldText text(d);
-  std::string_view out =
-      Written([&](quillet::OutputBuffer& b) { quillet::writeMnemonic(d.view, text.text(), b); });
-  out.remove_suffix(2);
-  return MnemonicStr(out);
-}
-
-// The MARC-in-JSON of the record, without its line end.
-std::string_view JsonRecord(const RecordData& d) {
-  FieldText text(d);
-  std::string_view out =
-      Written([&](quillet::OutputBuffer& b) { quillet::writeJson(d.view, text.text(), b); });
-  out.remove_suffix(1);
-  return out;
-}
-
 // All problems of the record: the reader's repairs, then (unless raw) what
 // decoding its text found, in the order of their offsets.
 std::vector<PyProblem> Problems(const RecordData& d) {
@@ -137,186 +79,366 @@ std::vector<PyProblem> Problems(const RecordData& d) {
   return out;
 }
 
-// The Python objects. A Record owns its data; a Field holds a reference to
-// its Record (so the data outlives it) and its index in the directory. They
-// are plain CPython types, not pybind11 classes: a walk over a record makes
-// one Field per field, and pybind11's per-call dispatch and per-object
-// holder cost several times what the field's work does.
+// The Python record. Until it is first changed it is its data (the bytes
+// as read and their parse, shared read-only with its view fields) and
+// nothing more: reading costs what it did before records could change.
+//
+// Its fields are, in turn:
+//   - the data's fields, in order, while no field was handed out;
+//   - slots: per field, its index in the data (or kNew) and the Field
+//     object once made. Made when a field is first handed out, so that the
+//     record hands out the one object it holds (a change to it changes the
+//     record); adding and removing work on slots without making objects;
+//   - the live list, once `record.fields` was asked for (or set): then that
+//     list is the truth, and whatever Python does to it the record is.
+// A record holds its Field objects; fields hold no reference to a record,
+// so there is no cycle. Used under the GIL only.
+struct Slot {
+  std::uint32_t index;
+  PyObject* field;  // a strong reference, or null until made
+};
+constexpr std::uint32_t kNew = static_cast<std::uint32_t>(-1);
+
+constexpr std::size_t kCached = 4;
+
 struct RecordObject {
   PyObject_HEAD
-  std::shared_ptr<const RecordData> data;
-};
-struct FieldObject {
-  PyObject_HEAD
-  PyObject* record;  // a strong reference
-  const RecordData* data;
-  std::size_t index;
+  std::shared_ptr<const RecordData> data;  // null for a record built in Python
+  // Before slots are made, the first fields handed out (a read loop asks
+  // for two or three) are kept here: no allocation per record for them.
+  Slot cached[kCached];
+  std::uint32_t cached_count;
+  std::vector<Slot> slots;
+  PyObject* list;  // the live list, or null
+  bool slotted;    // slots are made
+  bool raw;        // text is bytes
+  bool leader_set;
+  char leader[24];  // when leader_set
 };
 
 PyTypeObject* record_type = nullptr;
-PyTypeObject* field_type = nullptr;
 PyObject* record_from_state = nullptr;  // the unpickling function
+PyObject* field_not_found = nullptr;    // quillet.FieldNotFound
 
-// Runs `body`, turning C++ exceptions into the Python error they stand for;
-// null (or -1) then.
-template <typename T>
-T Failed();
-template <>
-PyObject* Failed<PyObject*>() {
-  return nullptr;
-}
-template <>
-int Failed<int>() {
-  return -1;
+RecordObject& Of(PyObject* self) { return *reinterpret_cast<RecordObject*>(self); }
+
+// The default leader of a built record: the library's.
+const quillet::MarcRecord& Empty() {
+  static const quillet::MarcRecord* empty = new quillet::MarcRecord;
+  return *empty;
 }
 
-template <typename Body>
-auto Guard(Body body) -> decltype(body()) {
-  try {
-    return body();
-  } catch (py::error_already_set& e) {
-    e.restore();
-  } catch (const py::builtin_exception& e) {
-    e.set_error();
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_RuntimeError, e.what());
+RecordObject* Allocate() {
+  RecordObject* r = PyObject_New(RecordObject, record_type);
+  if (r == nullptr) throw py::error_already_set();
+  new (&r->data) std::shared_ptr<const RecordData>();
+  new (&r->slots) std::vector<Slot>();
+  r->cached_count = 0;
+  r->list = nullptr;
+  r->slotted = false;
+  r->raw = false;
+  r->leader_set = false;
+  return r;
+}
+
+// --- the sequence of fields, whichever form it has --------------------------
+
+std::size_t Count(const RecordObject& r) {
+  if (r.list != nullptr) return static_cast<std::size_t>(PyList_GET_SIZE(r.list));
+  if (r.slotted) return r.slots.size();
+  return r.data->view.fields().size();
+}
+
+void MakeSlots(RecordObject& r) {
+  if (r.slotted || r.list != nullptr) return;
+  const std::size_t n = r.data->view.fields().size();
+  r.slots.reserve(n + 2);
+  for (std::size_t i = 0; i < n; ++i) r.slots.push_back({static_cast<std::uint32_t>(i), nullptr});
+  for (std::uint32_t i = 0; i < r.cached_count; ++i) r.slots[r.cached[i].index] = r.cached[i];
+  r.cached_count = 0;
+  r.slotted = true;
+}
+
+// The tag of field `i`, without making its object.
+std::string_view TagAt(const RecordObject& r, std::size_t i) {
+  if (r.list != nullptr) {
+    return FieldTag(AsField(PyList_GET_ITEM(r.list, static_cast<Py_ssize_t>(i)), "record.fields"));
   }
-  return Failed<decltype(body())>();
+  if (r.slotted) {
+    const Slot& s = r.slots[i];
+    if (s.field != nullptr) return FieldTag(AsField(s.field, "a record"));
+    return r.data->view.fields()[s.index].tag();
+  }
+  for (std::uint32_t c = 0; c < r.cached_count; ++c) {
+    if (r.cached[c].index == i) return FieldTag(AsField(r.cached[c].field, "a record"));
+  }
+  return r.data->view.fields()[i].tag();
 }
 
-const RecordData& DataOf(PyObject* record) {
-  return *reinterpret_cast<RecordObject*>(record)->data;
-}
-const FieldObject& FieldOf(PyObject* field) { return *reinterpret_cast<FieldObject*>(field); }
-const FieldView& ViewOf(const FieldObject& f) { return f.data->view.fields()[f.index]; }
-
-py::object NewField(PyObject* record, std::size_t index) {
-  FieldObject* f = PyObject_New(FieldObject, field_type);
-  if (f == nullptr) throw py::error_already_set();
-  Py_INCREF(record);
-  f->record = record;
-  f->data = &DataOf(record);
-  f->index = index;
-  return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(f));
-}
-
-// A tag, code or pattern given by Python: str only.
-std::string_view Key(PyObject* key) {
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
-  if (text == nullptr) {
-    if (!PyErr_Occurred()) {
-      PyErr_Format(PyExc_TypeError, "a tag or subfield code is a str, not %.100s",
-                   Py_TYPE(key)->tp_name);
+// Field `i`, made when it was not: a borrowed reference.
+PyObject* FieldAt(RecordObject& r, std::size_t i) {
+  if (r.list != nullptr) {
+    PyObject* f = PyList_GET_ITEM(r.list, static_cast<Py_ssize_t>(i));
+    AsField(f, "record.fields");
+    return f;
+  }
+  if (!r.slotted) {
+    for (std::uint32_t c = 0; c < r.cached_count; ++c) {
+      if (r.cached[c].index == i) return r.cached[c].field;
     }
-    throw py::error_already_set();
+    if (r.cached_count < kCached) {
+      PyObject* f = NewViewField(r.data, i);
+      if (f == nullptr) throw py::error_already_set();
+      r.cached[r.cached_count++] = Slot{static_cast<std::uint32_t>(i), f};
+      return f;
+    }
   }
-  return std::string_view(text, static_cast<std::size_t>(size));
-}
-
-py::object FieldData(const FieldObject& f) {
-  const FieldView& v = ViewOf(f);
-  if (!v.isControl()) return py::none();
-  return FieldText(*f.data).Text(v.data());
-}
-
-py::list Subfields(const FieldObject& f) {
-  const FieldView& v = ViewOf(f);
-  py::list out;
-  if (v.isControl()) return out;
-  FieldText text(*f.data);
-  const std::string_view prefix = quillet::fieldPrefix(v);
-  if (!prefix.empty()) out.append(Pair(text.Plain(""), text.Text(prefix)));
-  for (const SubfieldView& s : v.subfields()) {
-    out.append(Pair(text.Plain(quillet::subfieldCode(s)), text.Text(s.value())));
+  MakeSlots(r);
+  Slot& s = r.slots[i];
+  if (s.field == nullptr) {
+    s.field = NewViewField(r.data, s.index);
+    if (s.field == nullptr) throw py::error_already_set();
   }
-  return out;
+  return s.field;
 }
 
-// Whether subfield code `code` is one of `codes` (every code when empty).
-bool Wanted(char code, const std::vector<std::string_view>& codes) {
-  if (codes.empty()) return true;
-  for (const std::string_view c : codes) {
-    if (c.size() == 1 && c[0] == code && code != '\0') return true;
+// Inserts `field` (a Field; a new reference is taken) before position `i`.
+void InsertAt(RecordObject& r, std::size_t i, PyObject* field) {
+  if (r.list != nullptr) {
+    if (PyList_Insert(r.list, static_cast<Py_ssize_t>(i), field) < 0) throw py::error_already_set();
+    return;
+  }
+  MakeSlots(r);
+  Py_INCREF(field);
+  r.slots.insert(r.slots.begin() + static_cast<std::ptrdiff_t>(i), Slot{kNew, field});
+}
+
+void EraseAt(RecordObject& r, std::size_t i) {
+  if (r.list != nullptr) {
+    if (PyList_SetSlice(r.list, static_cast<Py_ssize_t>(i), static_cast<Py_ssize_t>(i) + 1,
+                        nullptr) < 0) {
+      throw py::error_already_set();
+    }
+    return;
+  }
+  MakeSlots(r);
+  PyObject* f = r.slots[i].field;
+  r.slots.erase(r.slots.begin() + static_cast<std::ptrdiff_t>(i));
+  Py_XDECREF(f);
+}
+
+// Whether the record is as read: its leader, and every field of its data,
+// in order, unchanged. Then it is written by the fast paths of its data.
+bool Clean(const RecordObject& r) {
+  if (r.leader_set || r.data == nullptr) return false;
+  if (r.list == nullptr && !r.slotted) {
+    for (std::uint32_t c = 0; c < r.cached_count; ++c) {
+      if (reinterpret_cast<FieldObject*>(r.cached[c].field)->owned != nullptr) return false;
+    }
+    return true;
+  }
+  const std::size_t n = r.data->view.fields().size();
+  if (Count(r) != n) return false;
+  const RecordData* d = r.data.get();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (r.list != nullptr) {
+      PyObject* f = PyList_GET_ITEM(r.list, static_cast<Py_ssize_t>(i));
+      if (!IsField(f) || !IsViewOf(*reinterpret_cast<FieldObject*>(f), d, i)) return false;
+    } else {
+      const Slot& s = r.slots[i];
+      if (s.field == nullptr ? s.index != i
+                             : !IsViewOf(*reinterpret_cast<FieldObject*>(s.field), d, i)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool Matches(const RecordObject& r, std::size_t i, const std::vector<std::string_view>& patterns) {
+  if (patterns.empty()) return true;
+  const std::string_view tag = TagAt(r, i);
+  for (const std::string_view p : patterns) {
+    if (quillet::tagMatches(p, tag)) return true;
   }
   return false;
 }
 
-// Hands `take` the text of each subfield whose code is one of `codes`, in
-// field order, until it returns false. The ones skipped are passed to the
-// text too, for what they do to its state.
-template <typename Take>
-void VisitValues(const FieldObject& f, const std::vector<std::string_view>& codes, Take take) {
-  const FieldView& v = ViewOf(f);
-  if (v.isControl()) return;
-  FieldText text(*f.data);
-  text.Skip(quillet::fieldPrefix(v));
-  for (const SubfieldView& s : v.subfields()) {
-    if (Wanted(s.code(), codes)) {
-      if (!take(text.Text(s.value()))) return;
-    } else {
-      text.Skip(s.value());
-    }
-  }
-}
-
-// The values of the subfields whose code is one of `codes` (all when
-// empty), in field order.
-py::list SubfieldValues(const FieldObject& f, const std::vector<std::string_view>& codes) {
-  py::list out;
-  VisitValues(f, codes, [&out](py::object value) {
-    out.append(std::move(value));
-    return true;
-  });
+std::vector<std::string_view> Patterns(PyObject* const* args, Py_ssize_t n) {
+  std::vector<std::string_view> out;
+  for (Py_ssize_t i = 0; i < n; ++i) out.push_back(Key(args[i]));
   return out;
 }
 
-// The first value of subfield `code`, or null.
-py::object FirstValue(const FieldObject& f, std::string_view code) {
-  py::object found;
-  VisitValues(f, {code}, [&found](py::object value) {
-    found = std::move(value);
-    return false;
-  });
-  return found;
-}
-
-// The index of the first field matching `pattern`, or -1.
-std::ptrdiff_t FindField(const RecordData& d, std::string_view pattern) {
-  const quillet::Span<FieldView> fields = d.view.fields();
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (fields[i].matches(pattern)) return static_cast<std::ptrdiff_t>(i);
+// The index of the first field matching `pattern`, or -1; makes no object.
+std::ptrdiff_t Find(const RecordObject& r, std::string_view pattern) {
+  if (r.list == nullptr && !r.slotted && r.cached_count == 0) {
+    const quillet::Span<FieldView> fields = r.data->view.fields();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].matches(pattern)) return static_cast<std::ptrdiff_t>(i);
+    }
+    return -1;
+  }
+  const std::size_t n = Count(r);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (quillet::tagMatches(pattern, TagAt(r, i))) return static_cast<std::ptrdiff_t>(i);
   }
   return -1;
 }
 
-// The fields matching any of `patterns` (every field when there is none).
-py::list GetFields(PyObject* record, PyObject* const* patterns, Py_ssize_t n) {
-  std::vector<std::string_view> wanted;
-  for (Py_ssize_t i = 0; i < n; ++i) wanted.push_back(Key(patterns[i]));
-  const quillet::Span<FieldView> fields = DataOf(record).view.fields();
+py::list GetFields(RecordObject& r, const std::vector<std::string_view>& patterns) {
   py::list out;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    bool match = wanted.empty();
-    for (const std::string_view p : wanted) match = match || fields[i].matches(p);
-    if (match) out.append(NewField(record, i));
+  const std::size_t n = Count(r);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (Matches(r, i, patterns)) out.append(py::reinterpret_borrow<py::object>(FieldAt(r, i)));
   }
   return out;
 }
 
+// --- the leader ----------------------------------------------------------------
+
+// The leader's 24 bytes as the record's text shows it: position 9 `a` once
+// the text is decoded to UTF-8.
+std::string LeaderOf(const RecordObject& r) {
+  if (r.leader_set) return std::string(r.leader, 24);
+  FieldText text(*r.data);
+  std::string leader(text.text().leader());
+  leader.resize(24, ' ');
+  return leader;
+}
+
+// --- writing --------------------------------------------------------------------
+
+// The common change (fields removed, added or changed, the rest left in
+// order): the record's bytes taken whole by MarcRecord::assign(), then the
+// removed fields taken out and the others put in, so that the fields kept
+// are written in runs of their bytes. False, and `m` not built, for a
+// record that needs the general way.
+bool BuildFromBytes(RecordObject& r, const std::string& leader, quillet::MarcRecord& m) {
+  if (r.data == nullptr || r.list != nullptr || !r.slotted || !CopiesAsRead(*r.data, r.raw)) {
+    return false;
+  }
+  const RecordData* d = r.data.get();
+  std::int64_t last = -1;
+  for (const Slot& s : r.slots) {
+    std::int64_t index = -1;
+    if (s.field == nullptr) {
+      index = s.index;
+    } else {
+      const FieldObject& f = *reinterpret_cast<FieldObject*>(s.field);
+      if (!IsField(s.field)) return false;
+      if (f.owned == nullptr) {
+        if (f.data.get() != d) return false;  // a view of another record
+        index = f.index;
+      }
+    }
+    if (index >= 0) {
+      if (index <= last) return false;  // moved
+      last = index;
+    }
+  }
+  m.assign(d->view);
+  m.setLeader(leader);
+  std::size_t pos = 0;
+  std::uint32_t next = 0;  // the first field read not yet kept or removed
+  for (const Slot& s : r.slots) {
+    const FieldObject* f = reinterpret_cast<FieldObject*>(s.field);
+    if (f != nullptr && f->owned != nullptr) {
+      InsertOwned(*f->owned, pos++, m);
+      continue;
+    }
+    const std::uint32_t index = f == nullptr ? s.index : f->index;
+    for (; next < index; ++next) m.removeField(pos);
+    ++next;
+    ++pos;
+  }
+  while (m.fieldCount() > pos) m.removeField(pos);
+  return true;
+}
+
+// The record as a MarcRecord: its leader (the numbers the writer computes
+// aside), then each field: a view's bytes where they are already what would
+// be written, otherwise its text.
+void Build(RecordObject& r, quillet::MarcRecord& m) {
+  MakeSlots(r);
+  std::string leader = LeaderOf(r);
+  // What a reader took from damaged leader bytes is written as the fields
+  // are held: two indicators, one-byte codes, no separator.
+  for (char& c : leader) {
+    if (c == quillet::iso2709::kSubfieldDelimiter || c == quillet::iso2709::kFieldTerminator ||
+        c == quillet::iso2709::kRecordTerminator) {
+      c = ' ';
+    }
+  }
+  for (std::size_t pos : {std::size_t{10}, std::size_t{11}}) {
+    if (leader[pos] >= '0' && leader[pos] <= '9') leader[pos] = '2';
+  }
+  if (!r.raw) leader[9] = 'a';  // the text is UTF-8
+  if (BuildFromBytes(r, leader, m)) return;
+  m.clear();
+  m.setLeader(leader);
+  const std::size_t n = Count(r);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (r.list == nullptr && r.slotted && r.slots[i].field == nullptr) {
+      AppendViewField(*r.data, r.slots[i].index, r.raw, m);
+    } else if (r.list == nullptr && !r.slotted) {
+      AppendViewField(*r.data, i, r.raw, m);
+    } else {
+      AppendField(AsField(FieldAt(r, i), "a record"), r.raw, m);
+    }
+  }
+}
+
+quillet::MarcRecord& Scratch() {
+  static quillet::MarcRecord* m = new quillet::MarcRecord;  // under the GIL only
+  return *m;
+}
+
+// The text a changed record's writes read: UTF-8 as built, or raw.
+quillet::RecordText BuiltText(const RecordObject& r) {
+  return quillet::RecordText(
+      quillet::TextOptions{r.raw ? quillet::Charset::kRaw : quillet::Charset::kUtf8, false});
+}
+
+// The record in `format` (ISO 2709 in the record's text, or MARC-8).
+std::string_view Write(RecordObject& r, quillet::Format format, bool marc8) {
+  if (Clean(r)) {
+    const RecordData& d = *r.data;
+    FieldText text(d);
+    return Written([&](quillet::OutputBuffer& b) {
+      quillet::writeRecord(format, d.view, text.text(), b, quillet::TagFilter(),
+                           marc8 ? quillet::OutputCharset::kMarc8 : quillet::OutputCharset::kText);
+    });
+  }
+  quillet::MarcRecord& m = Scratch();
+  Build(r, m);
+  quillet::MarcWriteOptions options;
+  if (format == quillet::Format::kIso2709) {
+    options.to_marc8 = marc8;
+    return Written([&](quillet::OutputBuffer& b) { m.appendIso2709(b, options); });
+  }
+  quillet::RecordText text = BuiltText(r);
+  return Written([&](quillet::OutputBuffer& b) { m.write(format, text, b); });
+}
+
+py::object AsJson(RecordObject& r) {
+  std::string_view json = Write(r, quillet::Format::kJson, false);
+  json.remove_suffix(1);  // the line end
+  return Str(json);
+}
+
 // MARC-in-JSON as Python objects: the JSON the formats layer writes, parsed.
-py::object AsDict(const RecordData& d) {
+py::object AsDict(RecordObject& r) {
   static PyObject* loads = nullptr;  // json.loads, kept for the module's life
   if (loads == nullptr) {
     loads = py::object(py::module_::import("json").attr("loads")).release().ptr();
   }
-  const std::string_view json = JsonRecord(d);
-  return py::reinterpret_borrow<py::object>(loads)(py::str(json.data(), json.size()));
+  return py::reinterpret_borrow<py::object>(loads)(AsJson(r));
 }
 
-py::tuple GetState(const RecordData& d) {
+// --- state -----------------------------------------------------------------------
+
+py::tuple DataState(const RecordData& d) {
   py::list framing;
   for (const Problem& p : d.framing) {
     framing.append(py::make_tuple(static_cast<int>(p.kind), p.offset, p.entry,
@@ -326,7 +448,20 @@ py::tuple GetState(const RecordData& d) {
                         !d.text.toUtf8(), d.text.nfc);
 }
 
-py::object SetState(const py::tuple& state) {
+// A changed record pickles as the record it writes, read back as its text
+// is (UTF-8, or raw).
+py::tuple State(RecordObject& r) {
+  if (Clean(r)) return DataState(*r.data);
+  quillet::MarcRecord& m = Scratch();
+  Build(r, m);
+  quillet::MarcWriteOptions options;
+  options.unstated_lengths = true;
+  const std::string bytes = m.toIso2709(options);
+  return py::make_tuple(Bytes(bytes), r.data ? r.data->offset : 0, py::list(),
+                        r.raw ? "raw" : "utf-8", r.raw, false);
+}
+
+PyObject* FromState(const py::tuple& state) {
   if (state.size() != 6) throw py::value_error("not the state of a quillet.Record");
   const std::string bytes = state[0].cast<std::string>();
   std::vector<Problem> framing;
@@ -344,173 +479,490 @@ py::object SetState(const py::tuple& state) {
   const quillet::TextOptions text =
       MakeTextOptions(state[3].cast<std::string>(), state[4].cast<bool>(), state[5].cast<bool>());
   return NewRecord(std::make_shared<const RecordData>(
-      bytes.data(), bytes.size(), state[1].cast<std::uint64_t>(),
-      quillet::Span<Problem>(framing.data(), framing.data() + framing.size()), text));
+                       bytes.data(), bytes.size(), state[1].cast<std::uint64_t>(),
+                       quillet::Span<Problem>(framing.data(), framing.data() + framing.size()),
+                       text))
+      .release()
+      .ptr();
 }
 
-// --- quillet.Record ---------------------------------------------------------
+// A record of its own fields: views stay views of the same (unchanging)
+// data, owned fields are copied.
+PyObject* Copy(RecordObject& r) {
+  MakeSlots(r);
+  RecordObject* c = Allocate();
+  py::object keep = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(c));
+  c->data = r.data;
+  c->raw = r.raw;
+  c->leader_set = r.leader_set;
+  std::memcpy(c->leader, r.leader, 24);
+  if (r.list == nullptr && !r.slotted) return keep.release().ptr();
+  c->slotted = true;
+  const std::size_t n = Count(r);
+  c->slots.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (r.list == nullptr && r.slots[i].field == nullptr) {
+      c->slots.push_back(r.slots[i]);
+      continue;
+    }
+    PyObject* f = CopyField(AsField(FieldAt(r, i), "a record"));
+    if (f == nullptr) throw py::error_already_set();
+    c->slots.push_back(Slot{kNew, f});
+  }
+  return keep.release().ptr();
+}
+
+// Leaders compare but for what the writer computes: the record length, the
+// base address and the entry map (positions 0-4, 12-16, 20-23).
+bool SameLeader(const std::string& a, const std::string& b) {
+  return a.compare(5, 7, b, 5, 7) == 0 && a.compare(17, 3, b, 17, 3) == 0;
+}
+
+bool RecordsEqual(RecordObject& a, RecordObject& b) {
+  if (&a == &b) return true;
+  if (a.raw != b.raw || !SameLeader(LeaderOf(a), LeaderOf(b))) return false;
+  const std::size_t n = Count(a);
+  if (Count(b) != n) return false;
+  if (a.data != nullptr && a.data == b.data && Clean(a) && Clean(b)) return true;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!FieldsEqual(AsField(FieldAt(a, i), "a record"), AsField(FieldAt(b, i), "a record"))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// --- quillet.Record: slots ----------------------------------------------------
 
 PyObject* RecordTpNew(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"data", "charset", "raw", "nfc", nullptr};
-  Py_buffer buffer;
+  static const char* keywords[] = {"data", "leader", "charset", "raw", "nfc", nullptr};
+  PyObject* data = Py_None;
+  PyObject* leader = Py_None;
   const char* charset = "auto";
   int raw = 0, nfc = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|$spp:Record", const_cast<char**>(keywords),
-                                   &buffer, &charset, &raw, &nfc)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$Ospp:Record", const_cast<char**>(keywords),
+                                   &data, &leader, &charset, &raw, &nfc)) {
     return nullptr;
   }
-  PyObject* out = Guard([&]() -> PyObject* {
-    return NewRecord(std::make_shared<const RecordData>(static_cast<const char*>(buffer.buf),
-                                                        static_cast<std::size_t>(buffer.len), 0,
-                                                        quillet::Span<Problem>(nullptr, nullptr),
-                                                        MakeTextOptions(charset, raw, nfc)))
-        .release()
-        .ptr();
+  return Guard([&]() -> PyObject* {
+    const quillet::TextOptions text = MakeTextOptions(charset, raw, nfc);
+    py::object out;
+    if (data == Py_None) {
+      RecordObject* r = Allocate();
+      out = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(r));
+      r->raw = !text.toUtf8();
+      r->slotted = true;
+      r->leader_set = true;
+      std::memcpy(r->leader, Empty().leader().data(), 24);
+    } else {
+      Py_buffer buffer;
+      if (PyObject_GetBuffer(data, &buffer, PyBUF_SIMPLE) < 0) throw py::error_already_set();
+      try {
+        out = NewRecord(std::make_shared<const RecordData>(
+            static_cast<const char*>(buffer.buf), static_cast<std::size_t>(buffer.len), 0,
+            quillet::Span<Problem>(nullptr, nullptr), text));
+      } catch (...) {
+        PyBuffer_Release(&buffer);
+        throw;
+      }
+      PyBuffer_Release(&buffer);
+    }
+    if (leader != Py_None) SetRecordLeader(out.ptr(), LeaderBytes(leader));
+    return out.release().ptr();
   });
-  PyBuffer_Release(&buffer);
-  return out;
 }
 
 void RecordDealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<RecordObject*>(self)->data.~shared_ptr();
+  RecordObject& r = Of(self);
+  for (std::uint32_t c = 0; c < r.cached_count; ++c) Py_DECREF(r.cached[c].field);
+  for (const Slot& s : r.slots) Py_XDECREF(s.field);
+  r.slots.~vector();
+  Py_XDECREF(r.list);
+  r.data.~shared_ptr();
   PyObject_Free(self);
   Py_DECREF(type);
 }
 
 PyObject* RecordSubscript(PyObject* self, PyObject* key) {
   return Guard([&]() -> PyObject* {
-    const std::ptrdiff_t i = FindField(DataOf(self), Key(key));
+    RecordObject& r = Of(self);
+    const std::ptrdiff_t i = Find(r, Key(key));
     if (i < 0) {
       PyErr_SetObject(PyExc_KeyError, key);
       return nullptr;
     }
-    return NewField(self, static_cast<std::size_t>(i)).release().ptr();
+    PyObject* f = FieldAt(r, static_cast<std::size_t>(i));
+    Py_INCREF(f);
+    return f;
   });
 }
 
 int RecordContains(PyObject* self, PyObject* key) {
-  return Guard([&]() -> int { return FindField(DataOf(self), Key(key)) >= 0 ? 1 : 0; });
+  return Guard([&]() -> int { return Find(Of(self), Key(key)) >= 0 ? 1 : 0; });
 }
 
 Py_ssize_t RecordLength(PyObject* self) {
-  return static_cast<Py_ssize_t>(DataOf(self).view.fields().size());
+  return Guard([&]() -> Py_ssize_t { return static_cast<Py_ssize_t>(Count(Of(self))); });
 }
 
 PyObject* RecordIter(PyObject* self) {
-  return Guard([&]() -> PyObject* { return PyObject_GetIter(GetFields(self, nullptr, 0).ptr()); });
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    if (r.list != nullptr) return PyObject_GetIter(r.list);
+    return PyObject_GetIter(GetFields(r, {}).ptr());
+  });
 }
 
+// The mnemonic text, without the blank line that ends a record in a file.
 PyObject* RecordStr(PyObject* self) {
-  return Guard([&]() -> PyObject* { return MnemonicRecord(DataOf(self)).release().ptr(); });
+  return Guard([&]() -> PyObject* {
+    std::string_view text = Write(Of(self), quillet::Format::kMnemonic, false);
+    text.remove_suffix(2);
+    return Str(text).release().ptr();
+  });
 }
 
 PyObject* RecordRepr(PyObject* self) {
   return Guard([&]() -> PyObject* {
-    const RecordData& d = DataOf(self);
-    return py::str("<quillet.Record {!r}: {} fields>")
-        .format(FieldText(d).Plain(d.view.controlNumber()), d.view.fields().size())
-        .release()
-        .ptr();
+    RecordObject& r = Of(self);
+    const std::ptrdiff_t i = Find(r, "001");
+    py::object id = i < 0 ? py::none() : FieldDataObject(AsField(FieldAt(r, i), "a record"));
+    return py::str("<quillet.Record {!r}: {} fields>").format(id, Count(r)).release().ptr();
   });
 }
+
+PyObject* RecordRichCompare(PyObject* a, PyObject* b, int op) {
+  if ((op != Py_EQ && op != Py_NE) || Py_TYPE(a) != record_type || Py_TYPE(b) != record_type) {
+    Py_RETURN_NOTIMPLEMENTED;
+  }
+  return Guard([&]() -> PyObject* {
+    const bool equal = RecordsEqual(Of(a), Of(b));
+    return PyBool_FromLong((op == Py_EQ) == equal ? 1 : 0);
+  });
+}
+
+// --- methods ----------------------------------------------------------------------
 
 PyObject* RecordGet(PyObject* self, PyObject* const* args, Py_ssize_t n) {
   return Guard([&]() -> PyObject* {
     if (n < 1 || n > 2) throw py::type_error("get() takes a tag and an optional default");
-    const std::ptrdiff_t i = FindField(DataOf(self), Key(args[0]));
-    if (i >= 0) return NewField(self, static_cast<std::size_t>(i)).release().ptr();
-    PyObject* fallback = n == 2 ? args[1] : Py_None;
-    Py_INCREF(fallback);
-    return fallback;
+    RecordObject& r = Of(self);
+    const std::ptrdiff_t i = Find(r, Key(args[0]));
+    PyObject* out = i >= 0 ? FieldAt(r, static_cast<std::size_t>(i)) : n == 2 ? args[1] : Py_None;
+    Py_INCREF(out);
+    return out;
   });
 }
 
 PyObject* RecordGetFields(PyObject* self, PyObject* const* args, Py_ssize_t n) {
-  return Guard([&]() -> PyObject* { return GetFields(self, args, n).release().ptr(); });
+  return Guard(
+      [&]() -> PyObject* { return GetFields(Of(self), Patterns(args, n)).release().ptr(); });
 }
 
-PyObject* RecordAsMarc(PyObject* self, PyObject*) {
-  return Guard([&]() -> PyObject* { return Bytes(DataOf(self).bytes).release().ptr(); });
+// The fields given to an add call, all checked before any is added.
+std::vector<PyObject*> GivenFields(PyObject* const* args, Py_ssize_t n, const char* call) {
+  std::vector<PyObject*> out;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    AsField(args[i], call);
+    out.push_back(args[i]);
+  }
+  return out;
+}
+
+PyObject* RecordAddField(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    for (PyObject* f : GivenFields(args, n, "add_field()")) InsertAt(r, Count(r), f);
+    Py_RETURN_NONE;
+  });
+}
+
+// Where a field tagged `tag` goes in tag order: before the first field
+// whose tag is greater.
+std::size_t OrderedPosition(const RecordObject& r, std::string_view tag) {
+  const std::size_t n = Count(r);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (TagAt(r, i) > tag) return i;
+  }
+  return n;
+}
+
+PyObject* RecordAddOrderedField(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    for (PyObject* f : GivenFields(args, n, "add_ordered_field()")) {
+      InsertAt(r, OrderedPosition(r, FieldTag(AsField(f, ""))), f);
+    }
+    Py_RETURN_NONE;
+  });
+}
+
+// After the last field of the same hundred (a 245 after the last 2XX), else
+// in tag order.
+PyObject* RecordAddGroupedField(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    for (PyObject* f : GivenFields(args, n, "add_grouped_field()")) {
+      const std::string_view tag = FieldTag(AsField(f, ""));
+      std::size_t at = Count(r);
+      bool found = false;
+      for (std::size_t i = Count(r); i-- > 0;) {
+        if (TagAt(r, i)[0] == tag[0]) {
+          at = i + 1;
+          found = true;
+          break;
+        }
+      }
+      InsertAt(r, found ? at : OrderedPosition(r, tag), f);
+    }
+    Py_RETURN_NONE;
+  });
+}
+
+// The position of `field` in the record (by identity), or npos.
+std::size_t IndexOf(const RecordObject& r, PyObject* field) {
+  const std::size_t n = Count(r);
+  for (std::size_t i = 0; i < n; ++i) {
+    PyObject* f = r.list != nullptr ? PyList_GET_ITEM(r.list, static_cast<Py_ssize_t>(i))
+                  : r.slotted       ? r.slots[i].field
+                                    : nullptr;
+    if (f == field) return i;
+  }
+  return static_cast<std::size_t>(-1);
+}
+
+PyObject* RecordRemoveField(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    MakeSlots(r);
+    for (PyObject* f : GivenFields(args, n, "remove_field()")) {
+      if (IndexOf(r, f) == static_cast<std::size_t>(-1)) {
+        PyErr_Format(field_not_found, "field not found: %s is not a field of this record",
+                     std::string(FieldTag(AsField(f, ""))).c_str());
+        return nullptr;
+      }
+    }
+    for (PyObject* f : GivenFields(args, n, "remove_field()")) {
+      const std::size_t i = IndexOf(r, f);
+      if (i != static_cast<std::size_t>(-1)) EraseAt(r, i);
+    }
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* RecordRemoveFields(PyObject* self, PyObject* const* args, Py_ssize_t n) {
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    const std::vector<std::string_view> patterns = Patterns(args, n);
+    for (const std::string_view p : patterns) {
+      if (!quillet::isTagPattern(p)) {
+        throw py::value_error("tag pattern \"" + std::string(p) + "\" is not three characters");
+      }
+    }
+    if (patterns.empty()) Py_RETURN_NONE;
+    for (std::size_t i = Count(r); i-- > 0;) {
+      if (Matches(r, i, patterns)) EraseAt(r, i);
+    }
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* RecordAsMarc(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"to_charset", "original", nullptr};
+  PyObject* to_charset = Py_None;
+  int original = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|Op:as_marc", const_cast<char**>(keywords),
+                                   &to_charset, &original)) {
+    return nullptr;
+  }
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    if (original) {
+      if (r.data == nullptr)
+        throw py::value_error("the record was built, not read: it has no bytes as read");
+      return Bytes(r.data->bytes).release().ptr();
+    }
+    bool marc8 = false;
+    if (to_charset != Py_None) {
+      quillet::Charset charset = quillet::Charset::kAuto;
+      const std::string name = py::str(to_charset);
+      if (!quillet::parseCharset(name, &charset) ||
+          (charset != quillet::Charset::kMarc8 && charset != quillet::Charset::kUtf8)) {
+        throw py::value_error("to_charset is \"utf-8\" or \"marc8\", not \"" + name + "\"");
+      }
+      marc8 = charset == quillet::Charset::kMarc8;
+    }
+    return Bytes(Write(r, quillet::Format::kIso2709, marc8)).release().ptr();
+  });
 }
 
 PyObject* RecordAsJson(PyObject* self, PyObject*) {
-  return Guard([&]() -> PyObject* {
-    const std::string_view json = JsonRecord(DataOf(self));
-    return py::str(json.data(), json.size()).release().ptr();
-  });
+  return Guard([&]() -> PyObject* { return AsJson(Of(self)).release().ptr(); });
 }
 
 PyObject* RecordAsXml(PyObject* self, PyObject*) {
   return Guard([&]() -> PyObject* {
-    const RecordData& d = DataOf(self);
-    FieldText text(d);
-    const std::string_view xml = Written([&](quillet::OutputBuffer& b) {
-      b.append(quillet::kMarcXmlHeader);
-      quillet::writeMarcXml(d.view, text.text(), b);
-      b.append(quillet::kMarcXmlFooter);
-    });
-    return py::str(xml.data(), xml.size()).release().ptr();
+    const std::string_view record = Write(Of(self), quillet::Format::kMarcXml, false);
+    std::string xml(quillet::kMarcXmlHeader);
+    xml.append(record.data(), record.size());
+    xml.append(quillet::kMarcXmlFooter);
+    return Str(xml).release().ptr();
   });
 }
 
 PyObject* RecordAsDict(PyObject* self, PyObject*) {
-  return Guard([&]() -> PyObject* { return AsDict(DataOf(self)).release().ptr(); });
+  return Guard([&]() -> PyObject* { return AsDict(Of(self)).release().ptr(); });
 }
 
 PyObject* RecordReduce(PyObject* self, PyObject*) {
   return Guard([&]() -> PyObject* {
     return py::make_tuple(py::reinterpret_borrow<py::object>(record_from_state),
-                          py::make_tuple(GetState(DataOf(self))))
+                          py::make_tuple(State(Of(self))))
         .release()
         .ptr();
   });
 }
 
-PyObject* RecordLeader(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* {
-    FieldText text(DataOf(self));
-    return text.Plain(text.text().leader()).release().ptr();
-  });
-}
-
-PyObject* RecordControlNumber(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* {
-    const RecordData& d = DataOf(self);
-    if (d.view.field("001") == nullptr) Py_RETURN_NONE;
-    return FieldText(d).Text(d.view.controlNumber()).release().ptr();
-  });
-}
-
-PyObject* RecordOffset(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(DataOf(self).offset);
-}
-
-PyObject* RecordProblems(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* { return py::cast(Problems(DataOf(self))).release().ptr(); });
-}
-
-PyObject* RecordFields(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* { return GetFields(self, nullptr, 0).release().ptr(); });
+PyObject* RecordCopy(PyObject* self, PyObject*) {
+  return Guard([&]() -> PyObject* { return Copy(Of(self)); });
 }
 
 PyObject* RecordFromState(PyObject*, PyObject* state) {
   return Guard([&]() -> PyObject* {
     if (!PyTuple_Check(state)) throw py::type_error("not the state of a quillet.Record");
-    return SetState(py::reinterpret_borrow<py::tuple>(state)).release().ptr();
+    return FromState(py::reinterpret_borrow<py::tuple>(state));
   });
+}
+
+// --- attributes ----------------------------------------------------------------------
+
+PyObject* GetLeader(PyObject* self, void*) { return NewLeader(self); }
+
+int SetLeader(PyObject* self, PyObject* value, void*) {
+  return Guard([&]() -> int {
+    if (value == nullptr) throw py::type_error("a record's leader cannot be deleted");
+    SetRecordLeader(self, LeaderBytes(value));
+    return 0;
+  });
+}
+
+PyObject* GetControlNumber(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    if (r.list == nullptr && !r.slotted && r.cached_count == 0) {
+      const RecordData& d = *r.data;
+      if (d.view.field("001") == nullptr) Py_RETURN_NONE;
+      return FieldText(d).Text(d.view.controlNumber()).release().ptr();
+    }
+    const std::ptrdiff_t i = Find(r, "001");
+    if (i < 0) Py_RETURN_NONE;
+    return FieldDataObject(AsField(FieldAt(r, static_cast<std::size_t>(i)), "a record"))
+        .release()
+        .ptr();
+  });
+}
+
+PyObject* GetOffset(PyObject* self, void*) {
+  const RecordObject& r = Of(self);
+  return PyLong_FromUnsignedLongLong(r.data ? r.data->offset : 0);
+}
+
+PyObject* GetRaw(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    const RecordObject& r = Of(self);
+    if (r.data == nullptr) Py_RETURN_NONE;
+    return Bytes(r.data->bytes).release().ptr();
+  });
+}
+
+PyObject* GetProblems(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    const RecordObject& r = Of(self);
+    if (r.data == nullptr) return PyList_New(0);
+    return py::cast(Problems(*r.data)).release().ptr();
+  });
+}
+
+// The live list: made once, then the record's fields are what it holds.
+PyObject* GetFieldList(PyObject* self, void*) {
+  return Guard([&]() -> PyObject* {
+    RecordObject& r = Of(self);
+    if (r.list == nullptr) {
+      MakeSlots(r);
+      const std::size_t n = Count(r);
+      PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+      if (list == nullptr) throw py::error_already_set();
+      py::object keep = py::reinterpret_steal<py::object>(list);
+      for (std::size_t i = 0; i < n; ++i) {
+        PyObject* f = FieldAt(r, i);
+        Py_INCREF(f);
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), f);
+      }
+      for (const Slot& s : r.slots) Py_XDECREF(s.field);
+      r.slots.clear();
+      r.slotted = false;
+      r.list = keep.release().ptr();
+    }
+    Py_INCREF(r.list);
+    return r.list;
+  });
+}
+
+int SetFieldList(PyObject* self, PyObject* value, void*) {
+  return Guard([&]() -> int {
+    if (value == nullptr) throw py::type_error("a record's fields cannot be deleted; set []");
+    RecordObject& r = Of(self);
+    MakeSlots(r);
+    py::object list = PyList_Check(value)
+                          ? py::reinterpret_borrow<py::object>(value)
+                          : py::reinterpret_steal<py::object>(PySequence_List(value));
+    if (!list) throw py::error_already_set();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list.ptr()); ++i) {
+      AsField(PyList_GET_ITEM(list.ptr(), i), "record.fields");
+    }
+    for (const Slot& s : r.slots) Py_XDECREF(s.field);
+    r.slots.clear();
+    r.slotted = false;
+    Py_XDECREF(r.list);
+    r.list = list.release().ptr();
+    return 0;
+  });
+}
+
+using Fast = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t);
+PyCFunction FastCall(Fast f) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
 PyMethodDef record_methods[] = {
     {"_from_state", &RecordFromState, METH_O | METH_CLASS, "Unpickles a record."},
-    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RecordGet)), METH_FASTCALL,
+    {"get", FastCall(&RecordGet), METH_FASTCALL,
      "get(tag, default=None)\n--\n\nThe first field matching `tag` (a tag or a pattern such as "
      "6XX), or `default`."},
-    {"get_fields", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RecordGetFields)),
-     METH_FASTCALL,
+    {"get_fields", FastCall(&RecordGetFields), METH_FASTCALL,
      "get_fields(*patterns)\n--\n\nThe fields whose tag matches any of the patterns (245, 6XX, "
-     "6..), in file order; every field when none is given."},
-    {"as_marc", &RecordAsMarc, METH_NOARGS, "The record's bytes, as they were read."},
+     "6..), in record order; every field when none is given."},
+    {"add_field", FastCall(&RecordAddField), METH_FASTCALL,
+     "add_field(*fields)\n--\n\nAppends the fields."},
+    {"add_ordered_field", FastCall(&RecordAddOrderedField), METH_FASTCALL,
+     "add_ordered_field(*fields)\n--\n\nAdds each field before the first field whose tag is "
+     "greater."},
+    {"add_grouped_field", FastCall(&RecordAddGroupedField), METH_FASTCALL,
+     "add_grouped_field(*fields)\n--\n\nAdds each field after the last field of its hundred (a "
+     "245 after the last 2XX), else in tag order."},
+    {"remove_field", FastCall(&RecordRemoveField), METH_FASTCALL,
+     "remove_field(*fields)\n--\n\nRemoves the fields (these objects); FieldNotFound, and nothing "
+     "removed, when one is not in the record."},
+    {"remove_fields", FastCall(&RecordRemoveFields), METH_FASTCALL,
+     "remove_fields(*tags)\n--\n\nRemoves every field whose tag matches one of the tags or "
+     "patterns (9XX)."},
+    {"as_marc", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RecordAsMarc)),
+     METH_VARARGS | METH_KEYWORDS,
+     "as_marc(to_charset=None, original=False)\n--\n\nThe record as ISO 2709 bytes, its text "
+     "encoded as it reads (UTF-8, leader/09 'a', once decoded; as read when raw); "
+     "to_charset='marc8' for MARC-8. A record read unchanged and undamaged gives its own bytes; "
+     "a repaired or changed one is written anew. original=True gives the bytes as read."},
     {"as_dict", &RecordAsDict, METH_NOARGS,
      "The record as MARC-in-JSON, parsed: a dict of leader and fields (text, also when read raw)."},
     {"as_json", &RecordAsJson, METH_NOARGS,
@@ -518,182 +970,48 @@ PyMethodDef record_methods[] = {
     {"as_xml", &RecordAsXml, METH_NOARGS,
      "The record as a MARCXML document (a collection of one record), as quillet-dump -f xml "
      "writes it."},
-    {"__reduce__", &RecordReduce, METH_NOARGS, "Records pickle as their bytes."},
+    {"__copy__", &RecordCopy, METH_NOARGS,
+     "A record of the same leader and fields; its fields are its own (copies)."},
+    {"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RecordCopy)),
+     METH_O, "A record of the same leader and fields, copied."},
+    {"__reduce__", &RecordReduce, METH_NOARGS,
+     "Records pickle as their bytes: as read while unchanged, as written once changed."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef record_getset[] = {
-    {"leader", &RecordLeader, nullptr, "The leader; position 9 reads 'a' once the text is decoded.",
+    {"leader", &GetLeader, &SetLeader,
+     "The leader, a Leader (position 9 reads 'a' once the text is decoded); settable whole (24 "
+     "characters) or by position: record.leader[5] = 'c'.",
      nullptr},
-    {"control_number", &RecordControlNumber, nullptr, "The text of the first 001, or None.",
+    {"control_number", &GetControlNumber, nullptr, "The text of the first 001, or None.", nullptr},
+    {"offset", &GetOffset, nullptr, "The record's byte offset in its input (0 when built).",
      nullptr},
-    {"offset", &RecordOffset, nullptr, "The record's byte offset in its input.", nullptr},
-    {"problems", &RecordProblems, nullptr,
+    {"raw", &GetRaw, nullptr, "The bytes as read (None for a record built in Python).", nullptr},
+    {"problems", &GetProblems, nullptr,
      "What the reader repaired and what decoding the text found.", nullptr},
-    {"fields", &RecordFields, nullptr, "Every field, in file order.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr}};
-
-// --- quillet.Field ----------------------------------------------------------
-
-void FieldDealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  Py_DECREF(reinterpret_cast<FieldObject*>(self)->record);
-  PyObject_Free(self);
-  Py_DECREF(type);
-}
-
-PyObject* FieldSubscript(PyObject* self, PyObject* key) {
-  return Guard([&]() -> PyObject* {
-    py::object v = FirstValue(FieldOf(self), Key(key));
-    if (!v) {
-      PyErr_SetObject(PyExc_KeyError, key);
-      return nullptr;
-    }
-    return v.release().ptr();
-  });
-}
-
-int FieldContains(PyObject* self, PyObject* key) {
-  return Guard([&]() -> int { return FirstValue(FieldOf(self), Key(key)) ? 1 : 0; });
-}
-
-py::object MnemonicLine(const FieldObject& f) {
-  FieldText text(*f.data);
-  return MnemonicStr(Written(
-      [&](quillet::OutputBuffer& b) { quillet::writeMnemonicField(ViewOf(f), text.text(), b); }));
-}
-
-PyObject* FieldStr(PyObject* self) {
-  return Guard([&]() -> PyObject* { return MnemonicLine(FieldOf(self)).release().ptr(); });
-}
-
-PyObject* FieldRepr(PyObject* self) {
-  return Guard([&]() -> PyObject* {
-    return py::str("<quillet.Field {}>").format(MnemonicLine(FieldOf(self))).release().ptr();
-  });
-}
-
-PyObject* FieldGet(PyObject* self, PyObject* const* args, Py_ssize_t n) {
-  return Guard([&]() -> PyObject* {
-    if (n < 1 || n > 2) throw py::type_error("get() takes a subfield code and an optional default");
-    py::object v = FirstValue(FieldOf(self), Key(args[0]));
-    if (v) return v.release().ptr();
-    PyObject* fallback = n == 2 ? args[1] : Py_None;
-    Py_INCREF(fallback);
-    return fallback;
-  });
-}
-
-PyObject* FieldGetSubfields(PyObject* self, PyObject* const* args, Py_ssize_t n) {
-  return Guard([&]() -> PyObject* {
-    std::vector<std::string_view> codes;
-    for (Py_ssize_t i = 0; i < n; ++i) codes.push_back(Key(args[i]));
-    if (codes.empty()) return PyList_New(0);
-    return SubfieldValues(FieldOf(self), codes).release().ptr();
-  });
-}
-
-PyObject* FieldIsControl(PyObject* self, PyObject*) {
-  return PyBool_FromLong(ViewOf(FieldOf(self)).isControl() ? 1 : 0);
-}
-
-PyObject* FieldValue(PyObject* self, PyObject*) {
-  return Guard([&]() -> PyObject* {
-    const FieldObject& f = FieldOf(self);
-    if (ViewOf(f).isControl()) return FieldData(f).release().ptr();
-    py::list values = SubfieldValues(f, {});
-    py::object blank =
-        f.data->text.toUtf8() ? py::object(py::str(" ")) : py::object(py::bytes(" "));
-    return blank.attr("join")(values).release().ptr();
-  });
-}
-
-PyObject* FieldTag(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* {
-    const FieldObject& f = FieldOf(self);
-    return FieldText(*f.data).Plain(ViewOf(f).tag()).release().ptr();
-  });
-}
-
-PyObject* FieldDataGetter(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* { return FieldData(FieldOf(self)).release().ptr(); });
-}
-
-PyObject* FieldIndicators(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* {
-    const FieldObject& f = FieldOf(self);
-    FieldText t(*f.data);
-    return Pair(t.Plain(quillet::fieldIndicator(ViewOf(f), 0)),
-                t.Plain(quillet::fieldIndicator(ViewOf(f), 1)))
-        .release()
-        .ptr();
-  });
-}
-
-PyObject* FieldIndicator(PyObject* self, void* which) {
-  return Guard([&]() -> PyObject* {
-    const FieldObject& f = FieldOf(self);
-    const std::size_t i = which == nullptr ? 0 : 1;
-    return FieldText(*f.data).Plain(quillet::fieldIndicator(ViewOf(f), i)).release().ptr();
-  });
-}
-
-PyObject* FieldSubfields(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* { return Subfields(FieldOf(self)).release().ptr(); });
-}
-
-PyObject* FieldPrefix(PyObject* self, void*) {
-  return Guard([&]() -> PyObject* {
-    const FieldObject& f = FieldOf(self);
-    if (ViewOf(f).isControl()) Py_RETURN_NONE;
-    return FieldText(*f.data).Text(quillet::fieldPrefix(ViewOf(f))).release().ptr();
-  });
-}
-
-char kSecond;  // the closure that tells FieldIndicator to give the second
-
-PyMethodDef field_methods[] = {
-    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&FieldGet)), METH_FASTCALL,
-     "get(code, default=None)\n--\n\nThe first value of subfield `code`, or `default`."},
-    {"get_subfields",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&FieldGetSubfields)), METH_FASTCALL,
-     "get_subfields(*codes)\n--\n\nThe values of the subfields with any of the codes, in field "
-     "order."},
-    {"is_control_field", &FieldIsControl, METH_NOARGS, "True for a control field (tag 00X)."},
-    {"value", &FieldValue, METH_NOARGS,
-     "The text of a control field, or the subfield values joined by blanks."},
-    {nullptr, nullptr, 0, nullptr}};
-
-PyGetSetDef field_getset[] = {
-    {"tag", &FieldTag, nullptr, "The three-character tag.", nullptr},
-    {"data", &FieldDataGetter, nullptr, "A control field's text; None for a data field.", nullptr},
-    {"indicators", &FieldIndicators, nullptr,
-     "The two indicators (a blank for one the field lacks); blanks for a control field.", nullptr},
-    {"indicator1", &FieldIndicator, nullptr, "The first indicator.", nullptr},
-    {"indicator2", &FieldIndicator, nullptr, "The second indicator.", &kSecond},
-    {"subfields", &FieldSubfields, nullptr,
-     "(code, value) pairs in field order; bytes before the first delimiter come first with the "
-     "code \"\".",
-     nullptr},
-    {"prefix", &FieldPrefix, nullptr,
-     "A data field's bytes between its indicators and its first delimiter, as text: empty in a "
-     "well-formed field, the first of `subfields` (code \"\") otherwise. None for a control field.",
+    {"fields", &GetFieldList, &SetFieldList,
+     "Every field, in order: the record's own list, which changes the record when changed "
+     "(append, del, insert), and which may be set.",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr}};
-
-// A heap type made from its name, size, flags and slots.
-PyTypeObject* MakeType(PyType_Spec* layout) {
-  PyObject* type = PyType_FromSpec(layout);
-  if (type == nullptr) throw py::error_already_set();
-  return reinterpret_cast<PyTypeObject*>(type);
-}
 
 }  // namespace
 
 py::object NewRecord(std::shared_ptr<const RecordData> data) {
-  RecordObject* r = PyObject_New(RecordObject, record_type);
-  if (r == nullptr) throw py::error_already_set();
-  new (&r->data) std::shared_ptr<const RecordData>(std::move(data));
+  RecordObject* r = Allocate();
+  r->raw = !data->text.toUtf8();
+  r->data = std::move(data);
   return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(r));
+}
+
+std::string RecordLeader(PyObject* record) { return LeaderOf(Of(record)); }
+
+bool RecordRaw(PyObject* record) { return Of(record).raw; }
+
+void SetRecordLeader(PyObject* record, const std::string& leader) {
+  RecordObject& r = Of(record);
+  std::memcpy(r.leader, leader.data(), 24);
+  r.leader_set = true;
 }
 
 PyProblem MakeProblem(const quillet::Problem& p) {
@@ -748,13 +1066,24 @@ text of the kind; ``str()`` gives the message with its particulars.)")
         return "<quillet.Problem " + p.kind + " at byte " + std::to_string(p.offset) + ">";
       });
 
+  // FieldNotFound: a ValueError (a field that is not there was given) and a
+  // KeyError, whose message reads as a ValueError's (no quotes).
+  py::dict body;
+  body["__str__"] = py::reinterpret_borrow<py::object>(PyExc_BaseException).attr("__str__");
+  body["__doc__"] = "The field given is not one of the record's (remove_field()).";
+  py::tuple bases = py::make_tuple(py::reinterpret_borrow<py::object>(PyExc_ValueError),
+                                   py::reinterpret_borrow<py::object>(PyExc_KeyError));
+  field_not_found = PyErr_NewException("quillet.FieldNotFound", bases.ptr(), body.ptr());
+  if (field_not_found == nullptr) throw py::error_already_set();
+  m.add_object("FieldNotFound", field_not_found);
+
   static PyType_Slot record_slots[] = {
       {Py_tp_doc,
        const_cast<char*>(
-           "Record(data, *, charset='auto', raw=False, nfc=False)\n--\n\n"
-           "One record: its bytes, leader, fields and problems. A record keeps its bytes "
-           "and decodes a field's text when asked for; `data` is the bytes of one "
-           "record. Pickles as its bytes.")},
+           "Record(data=None, *, leader=None, charset='auto', raw=False, nfc=False)\n--\n\n"
+           "One record: its leader, fields and problems. Made from the bytes of one ISO 2709 "
+           "record (`data`), or empty. A record read keeps its bytes and decodes a field's text "
+           "when asked for, until it is first changed. Records compare by content.")},
       {Py_tp_new, reinterpret_cast<void*>(&RecordTpNew)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&RecordDealloc)},
       {Py_tp_methods, record_methods},
@@ -762,42 +1091,20 @@ text of the kind; ``str()`` gives the message with its particulars.)")
       {Py_tp_iter, reinterpret_cast<void*>(&RecordIter)},
       {Py_tp_str, reinterpret_cast<void*>(&RecordStr)},
       {Py_tp_repr, reinterpret_cast<void*>(&RecordRepr)},
+      {Py_tp_richcompare, reinterpret_cast<void*>(&RecordRichCompare)},
+      {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
       {Py_mp_subscript, reinterpret_cast<void*>(&RecordSubscript)},
       {Py_mp_length, reinterpret_cast<void*>(&RecordLength)},
       {Py_sq_contains, reinterpret_cast<void*>(&RecordContains)},
       {0, nullptr}};
   static PyType_Spec record_spec = {"quillet._quillet.Record", sizeof(RecordObject), 0,
                                     Py_TPFLAGS_DEFAULT, record_slots};
-  static PyType_Slot field_slots[] = {
-      {Py_tp_doc, const_cast<char*>(
-                      "One field of a record, in file order. Control fields (00X) have `data`; "
-                      "data fields have `indicators` and `subfields`. Text is decoded when asked "
-                      "for, by the record's charset rules.")},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&FieldDealloc)},
-      {Py_tp_methods, field_methods},
-      {Py_tp_getset, field_getset},
-      {Py_tp_str, reinterpret_cast<void*>(&FieldStr)},
-      {Py_tp_repr, reinterpret_cast<void*>(&FieldRepr)},
-      {Py_mp_subscript, reinterpret_cast<void*>(&FieldSubscript)},
-      {Py_sq_contains, reinterpret_cast<void*>(&FieldContains)},
-      {0, nullptr}};
-#ifdef Py_TPFLAGS_DISALLOW_INSTANTIATION
-  constexpr unsigned long kFieldFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
-#else
-  constexpr unsigned long kFieldFlags = Py_TPFLAGS_DEFAULT;
-#endif
-  static PyType_Spec field_spec = {"quillet._quillet.Field", sizeof(FieldObject), 0,
-                                   static_cast<unsigned int>(kFieldFlags), field_slots};
-  record_type = MakeType(&record_spec);
-  field_type = MakeType(&field_spec);
-#ifndef Py_TPFLAGS_DISALLOW_INSTANTIATION
-  field_type->tp_new = nullptr;  // fields come from records only
-#endif
-  m.add_object("Record", reinterpret_cast<PyObject*>(record_type));
-  m.add_object("Field", reinterpret_cast<PyObject*>(field_type));
+  PyObject* type = PyType_FromSpec(&record_spec);
+  if (type == nullptr) throw py::error_already_set();
+  record_type = reinterpret_cast<PyTypeObject*>(type);
+  m.add_object("Record", type);
   // A class method, so that pickle finds it by name.
-  record_from_state =
-      PyObject_GetAttrString(reinterpret_cast<PyObject*>(record_type), "_from_state");
+  record_from_state = PyObject_GetAttrString(type, "_from_state");
   if (record_from_state == nullptr) throw py::error_already_set();
 }
 

@@ -1,5 +1,10 @@
 // The Python Record and Field: a record's bytes, parsed once, with text
-// decoded field by field when Python asks for it.
+// decoded field by field when Python asks for it, until it is changed.
+//
+// Threads: the reader frames records and makes their RecordData without
+// the GIL (RecordData touches no Python object); Record, Field and Leader
+// objects, and every function of the module that takes or makes one, are
+// used under the GIL only.
 #ifndef QUILLET_PYTHON_RECORD_H_
 #define QUILLET_PYTHON_RECORD_H_
 
@@ -77,6 +82,8 @@ struct PyProblem {
 PyProblem MakeProblem(const quillet::Problem& p);
 
 void BindRecord(py::module_& m);
+void BindField(py::module_& m);
+void BindLeader(py::module_& m);
 void BindReader(py::module_& m);
 
 }  // namespace quillet_python

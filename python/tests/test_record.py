@@ -61,7 +61,9 @@ def test_repaired_record_lists_its_problems():
     good = build_record(("001", "r1"), ("245", "10$aTitle"), ("500", "  no delimiter"))
     damaged = b"00999" + good[5:]  # a declared length that is wrong
     r = next(iter(quillet.read(damaged)))
-    assert r.as_marc() == damaged and r["245"]["a"] == "Title"
+    # The bytes as read stay in `raw`; as_marc() writes the record anew.
+    assert r.raw == damaged == r.as_marc(original=True) and r["245"]["a"] == "Title"
+    assert r.as_marc() == b"00090" + damaged[5:] and quillet.Record(r.as_marc()).problems[0].kind == "no_subfields"
     kinds = [p.kind for p in r.problems]
     assert kinds == ["length_repaired", "no_subfields"]
     assert r.problems[0].offset == 0 and "length" in str(r.problems[0])

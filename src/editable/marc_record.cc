@@ -441,6 +441,25 @@ void MarcRecord::insertDataField(std::size_t pos, std::string_view tag, char ind
   fields_.insert(fields_.begin() + static_cast<std::ptrdiff_t>(pos), f);
 }
 
+std::size_t MarcRecord::addField(const FieldView& field) {
+  Field e;
+  std::memcpy(e.tag, field.tag().data(), kTagWidth);
+  e.ind1 = field.indicator1();
+  e.ind2 = field.indicator2();
+  e.first = 0;
+  e.count = 0;
+  std::string_view d = field.data();
+  if (field.isControl()) {
+    e.kind = Kind::kControl;
+  } else {
+    d.remove_prefix(std::min<std::size_t>(field.indicators().size(), 2));
+    e.kind = Kind::kRaw;
+  }
+  e.len = store(d, &e.off);
+  fields_.push_back(e);
+  return fields_.size() - 1;
+}
+
 void MarcRecord::removeField(std::size_t field) {
   at(field);
   fields_.erase(fields_.begin() + static_cast<std::ptrdiff_t>(field));
@@ -482,6 +501,15 @@ void MarcRecord::setIndicators(std::size_t field, char indicator1, char indicato
   CheckByte(indicator2, "indicator");
   fields_[field].ind1 = indicator1;
   fields_[field].ind2 = indicator2;
+}
+
+void MarcRecord::setPrefix(std::size_t field, std::string_view bytes) {
+  dataField(field);
+  CheckBytes(bytes, "prefix");
+  std::uint32_t off = 0;
+  const std::uint32_t len = store(bytes, &off);
+  fields_[field].off = off;
+  fields_[field].len = len;
 }
 
 // ---- subfields
