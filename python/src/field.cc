@@ -24,11 +24,9 @@ PyObject* field_from_state = nullptr;  // the unpickling function
 
 FieldObject& Of(PyObject* self) { return *reinterpret_cast<FieldObject*>(self); }
 
-// Whether the record's text, read as its options say, is its bytes.
-bool TextIsBytes(const RecordData& d) {
-  return d.text.toUtf8() && !d.text.nfc && d.guess.encoding == quillet::Encoding::kUtf8 &&
-         d.guess.well_formed;
-}
+// Whether the record's text, read as its options say, is its bytes, in
+// text mode (raw fields are bytes anyway).
+bool TextIsBytes(const RecordData& d) { return d.text.toUtf8() && d.TextIsBytes(); }
 
 // The view's content, decoded as the record's text rules say, into `o`.
 void FillOwned(const RecordData& d, const FieldView& v, OwnedField& o) {
@@ -222,26 +220,31 @@ GivenSubfields TakeSubfields(PyObject* given, bool raw) {
   py::object fast = FastSequence(given, "subfields are a list of Subfield(code, value)");
   PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
   const std::size_t n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
-  std::vector<std::pair<PyObject*, PyObject*>> pairs;  // borrowed from `fast`
   const bool flat = n > 0 && (PyUnicode_Check(items[0]) || PyBytes_Check(items[0]));
-  if (flat) {
-    if (n % 2 != 0) throw py::value_error("a flat list of subfields has a value for each code");
-    for (std::size_t i = 0; i < n; i += 2) pairs.emplace_back(items[i], items[i + 1]);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) {
+  if (flat && n % 2 != 0) {
+    throw py::value_error("a flat list of subfields has a value for each code");
+  }
+  // Checked in a field of the scratch record, made by the caller.
+  quillet::MarcRecord& check = Checker(false);
+  if (check.fieldCount() == 0) check.addDataField("245", ' ', ' ');
+  out.subfields.reserve(flat ? n / 2 : n);
+  for (std::size_t i = 0; i < n; i += flat ? 2 : 1) {
+    PyObject* code_obj = nullptr;
+    PyObject* value_obj = nullptr;
+    if (flat) {
+      code_obj = items[i];
+      value_obj = items[i + 1];
+    } else {
       PyObject* item = items[i];
       if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
         throw py::type_error("a subfield is a Subfield(code, value), not " +
                              std::string(Py_TYPE(item)->tp_name));
       }
-      pairs.emplace_back(PyTuple_GET_ITEM(item, 0), PyTuple_GET_ITEM(item, 1));
+      code_obj = PyTuple_GET_ITEM(item, 0);
+      value_obj = PyTuple_GET_ITEM(item, 1);
     }
-  }
-  quillet::MarcRecord& check = Checker();
-  check.addDataField("245", ' ', ' ');
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    const std::string code = ByteText(pairs[i].first, "a subfield code");
-    const std::string_view value = ValueText(pairs[i].second, raw, "a subfield value");
+    const std::string code = ByteText(code_obj, "a subfield code");
+    const std::string_view value = ValueText(value_obj, raw, "a subfield value");
     if (code.empty() && i == 0) {
       check.setPrefix(0, value);
       out.prefix.assign(value);
@@ -258,7 +261,7 @@ GivenSubfields TakeSubfields(PyObject* given, bool raw) {
 
 // Two indicators given by Python: a pair (Indicators, tuple, list) or a
 // str of two characters.
-std::pair<char, char> TakeIndicators(PyObject* given) {
+std::pair<char, char> TakeIndicators(PyObject* given, bool check = true) {
   std::string first, second;
   if (PyUnicode_Check(given) || PyBytes_Check(given)) {
     const std::string both = ByteText(given, "indicators");
@@ -277,7 +280,7 @@ std::pair<char, char> TakeIndicators(PyObject* given) {
     if (i->size() != 1)
       throw py::value_error("an indicator is one ASCII character, not \"" + *i + "\"");
   }
-  Checker().addDataField("245", first[0], second[0]);
+  if (check) Checker().addDataField("245", first[0], second[0]);
   return {first[0], second[0]};
 }
 
@@ -285,7 +288,10 @@ std::pair<char, char> TakeIndicators(PyObject* given) {
 // (or, when `any_kind`, for either kind; `control` is then set).
 std::string TakeTag(PyObject* given, bool* control, bool any_kind) {
   const std::string tag = ByteText(given, "a tag");
-  if (any_kind) *control = tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
+  if (any_kind) {
+    *control = tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
+    if (!*control) return tag;  // checked by the caller, with the rest of the field
+  }
   quillet::MarcRecord& check = Checker();
   if (*control) {
     check.addControlField(tag, "");
@@ -345,7 +351,8 @@ PyObject* FieldNew(PyTypeObject*, PyObject* args, PyObject* kwargs) {
         throw py::value_error("field " + o->tag +
                               " is a data field: it has indicators and subfields, not data");
       }
-      if (indicators != Py_None) std::tie(o->ind1, o->ind2) = TakeIndicators(indicators);
+      if (indicators != Py_None) std::tie(o->ind1, o->ind2) = TakeIndicators(indicators, false);
+      Checker().addDataField(o->tag, o->ind1, o->ind2);
       if (subfields != Py_None) {
         // Raw when the first value is bytes; every value must then be.
         o->raw = BytesGiven(subfields);
@@ -737,6 +744,7 @@ int SetSubfields(PyObject* self, PyObject* value, void*) {
     FieldObject& f = Of(self);
     if (value == nullptr) throw py::type_error("subfields cannot be deleted; set []");
     RequireData(f, "subfields");
+    Checker();
     GivenSubfields given = TakeSubfields(value, Raw(f));
     OwnedField& o = Own(f);
     o.prefix = std::move(given.prefix);
@@ -941,9 +949,9 @@ PyObject* NewPair(PyObject* type, PyObject* a, PyObject* b) {
   return pair;
 }
 
-quillet::MarcRecord& Checker() {
+quillet::MarcRecord& Checker(bool clear) {
   static quillet::MarcRecord* check = new quillet::MarcRecord;  // used under the GIL only
-  check->clear();
+  if (clear) check->clear();
   return *check;
 }
 

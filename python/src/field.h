@@ -87,8 +87,9 @@ extern PyObject* indicators_type;
 PyObject* NewPair(PyObject* type, PyObject* a, PyObject* b);
 
 // A scratch record that validates changes by the library's rules before
-// they are made (a refused change changes nothing): cleared for each use.
-quillet::MarcRecord& Checker();
+// they are made (a refused change changes nothing): cleared for each use
+// unless `clear` is false.
+quillet::MarcRecord& Checker(bool clear = true);
 
 void BindField(py::module_& m);
 

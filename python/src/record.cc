@@ -1036,6 +1036,27 @@ RecordData::RecordData(const char* b, std::size_t size, std::uint64_t off,
   guess = quillet::decideEncoding(view, text.charset);
 }
 
+bool RecordData::TextIsBytes() const {
+  if (text_is_bytes_ < 0) {
+    bool same = !text.toUtf8() || (!text.nfc && guess.encoding == quillet::Encoding::kUtf8 &&
+                                   (guess.well_formed || quillet::isUtf8(bytes)));
+    if (!same && guess.encoding != quillet::Encoding::kUtf8) {
+      // Printable ASCII and the separators: no escape, no control character
+      // a decoder might map, nothing composition changes.
+      same = true;
+      for (const char c : bytes) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b >= 0x7F || (b < 0x20 && b != 0x1D && b != 0x1E && b != 0x1F)) {
+          same = false;
+          break;
+        }
+      }
+    }
+    text_is_bytes_ = same ? 1 : 0;
+  }
+  return text_is_bytes_ == 1;
+}
+
 py::object FieldText::Text(std::string_view raw) {
   if (!text_.toUtf8()) return Bytes(raw);
   const std::string_view utf8 = text_.text(raw);

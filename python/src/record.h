@@ -45,6 +45,15 @@ struct RecordData {
   quillet::RecordView view;               // points into `bytes`
   quillet::TextOptions text;
   quillet::EncodingGuess guess;  // decided once, for every Field of the record
+
+  // Whether the text, read as `text` says, is the bytes themselves: raw, or
+  // well-formed UTF-8 not to be composed, or plain ASCII (the same in
+  // MARC-8, UTF-8 and NFC). Then a changed record copies bytes instead of
+  // decoding them. Found when first asked, under the GIL.
+  bool TextIsBytes() const;
+
+ private:
+  mutable std::int8_t text_is_bytes_ = -1;  // unknown until asked
 };
 
 // A record's text as Python objects, through the library's RecordText: str,
