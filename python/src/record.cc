@@ -512,10 +512,11 @@ PyObject* Copy(RecordObject& r) {
   return keep.release().ptr();
 }
 
-// Leaders compare but for what the writer computes: the record length, the
-// base address and the entry map (positions 0-4, 12-16, 20-23).
+// Leaders compare but for what the writer computes or writes as the fields
+// are held: the record length, the indicator and code counts, the base
+// address and the entry map (positions 0-4, 10-16, 20-23).
 bool SameLeader(const std::string& a, const std::string& b) {
-  return a.compare(5, 7, b, 5, 7) == 0 && a.compare(17, 3, b, 17, 3) == 0;
+  return a.compare(5, 5, b, 5, 5) == 0 && a.compare(17, 3, b, 17, 3) == 0;
 }
 
 bool RecordsEqual(RecordObject& a, RecordObject& b) {
@@ -1038,9 +1039,11 @@ RecordData::RecordData(const char* b, std::size_t size, std::uint64_t off,
 
 bool RecordData::TextIsBytes() const {
   if (text_is_bytes_ < 0) {
-    bool same = !text.toUtf8() || (!text.nfc && guess.encoding == quillet::Encoding::kUtf8 &&
-                                   (guess.well_formed || quillet::isUtf8(bytes)));
-    if (!same && guess.encoding != quillet::Encoding::kUtf8) {
+    // Not isUtf8() over the whole record: a code byte and the value after
+    // it may make a sequence that no piece holds alone.
+    bool same = !text.toUtf8() ||
+                (!text.nfc && guess.encoding == quillet::Encoding::kUtf8 && guess.well_formed);
+    if (!same) {
       // Printable ASCII and the separators: no escape, no control character
       // a decoder might map, nothing composition changes.
       same = true;
