@@ -301,8 +301,9 @@ py::list GetFields(RecordObject& r, const std::vector<std::string_view>& pattern
 // the text is decoded to UTF-8.
 std::string LeaderOf(const RecordObject& r) {
   if (r.leader_set) return std::string(r.leader, 24);
-  FieldText text(*r.data);
-  std::string leader(text.text().leader());
+  quillet::RecordText text(r.data->text);
+  text.start(r.data->view, r.data->guess);
+  std::string leader(text.leader());
   leader.resize(24, ' ');
   return leader;
 }
@@ -661,14 +662,11 @@ PyObject* RecordGetFields(PyObject* self, PyObject* const* args, Py_ssize_t n) {
       [&]() -> PyObject* { return GetFields(Of(self), Patterns(args, n)).release().ptr(); });
 }
 
-// The fields given to an add call, all checked before any is added.
-std::vector<PyObject*> GivenFields(PyObject* const* args, Py_ssize_t n, const char* call) {
-  std::vector<PyObject*> out;
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    AsField(args[i], call);
-    out.push_back(args[i]);
-  }
-  return out;
+// The fields given to an add or remove call, all checked before any is
+// added: the arguments themselves (no copy).
+quillet::Span<PyObject*> GivenFields(PyObject* const* args, Py_ssize_t n, const char* call) {
+  for (Py_ssize_t i = 0; i < n; ++i) AsField(args[i], call);
+  return quillet::Span<PyObject*>(args, args + n);
 }
 
 PyObject* RecordAddField(PyObject* self, PyObject* const* args, Py_ssize_t n) {
@@ -1047,12 +1045,30 @@ bool RecordData::TextIsBytes() const {
       // Printable ASCII and the separators: no escape, no control character
       // a decoder might map, nothing composition changes.
       same = true;
-      for (const char c : bytes) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (b >= 0x7F || (b < 0x20 && b != 0x1D && b != 0x1E && b != 0x1F)) {
+      const char* p = bytes.data();
+      const char* const end = p + bytes.size();
+      for (; end - p >= 8; p += 8) {  // eight bytes at a time while none is high
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        if ((w & 0x8080808080808080ull) != 0) {
           same = false;
           break;
         }
+        // Words with a byte below 0x20 (the separators among them) or a
+        // DEL are looked at byte by byte.
+        const std::uint64_t del = w ^ 0x7F7F7F7F7F7F7F7Full;
+        if ((((w - 0x2020202020202020ull) & ~w) | ((del - 0x0101010101010101ull) & ~del)) &
+            0x8080808080808080ull) {
+          for (int i = 0; i < 8 && same; ++i) {
+            const unsigned char b = static_cast<unsigned char>(p[i]);
+            same = b < 0x7F && (b >= 0x20 || b == 0x1D || b == 0x1E || b == 0x1F);
+          }
+        }
+        if (!same) break;
+      }
+      for (; same && p < end; ++p) {
+        const unsigned char b = static_cast<unsigned char>(*p);
+        same = b < 0x7F && (b >= 0x20 || b == 0x1D || b == 0x1E || b == 0x1F);
       }
     }
     text_is_bytes_ = same ? 1 : 0;
