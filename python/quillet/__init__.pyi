@@ -1,4 +1,6 @@
 from ._quillet import Field as Field, Problem as Problem, Reader as Reader, Record as Record
+from ._quillet import FieldNotFound as FieldNotFound, Indicators as Indicators, Leader as Leader
+from ._quillet import Subfield as Subfield
 from ._quillet import Source, __version__ as __version__
 
 def read(source: Source, *, charset: str = "auto", raw: bool = False, nfc: bool = False,
