@@ -301,3 +301,107 @@ def test_nothing_leaks():
     tracemalloc.stop()
     assert [sys.getrefcount(t) for t in (quillet.Record, Field, Leader, Subfield)] == types
     assert grown < 50_000
+
+
+# --- the forms a record's fields take ----------------------------------------
+
+
+def test_fields_handed_out_before_any_structural_change_are_kept():
+    # The first few fields handed out are held without slots: a change to one
+    # of them must be seen by lookups, writes, copies and the control number.
+    r = sample()[0]
+    ident, title = r["001"], r["245"]
+    ident.data = "changed-id"
+    title.tag = "246"
+    assert r.control_number == "changed-id" and "245" not in r and r["246"] is title
+    assert [f.tag for f in r.get_fields("24X")] == ["246"]
+    again = quillet.Record(r.as_marc())
+    assert again == r and again.control_number == "changed-id"
+    assert copy.deepcopy(r) == r and pickle.loads(pickle.dumps(r)) == r
+    r.remove_field(title)
+    assert "246" not in r and len(r) == len(again) - 1
+
+
+def test_many_fields_handed_out_then_a_list_taken():
+    r = sample()[7]
+    held = list(r)  # more fields than are held without slots
+    held[3].data = held[3].data.upper()
+    fields = r.fields
+    assert all(a is b for a, b in zip(held, fields))
+    fields.insert(0, Field("009", data="first"))
+    fields.reverse()
+    r.add_ordered_field(Field("555", subfields=[("a", "x")]))
+    r.remove_fields("650", "7XX")
+    tags = [f.tag for f in quillet.Record(r.as_marc())]
+    assert tags[-1] == "009" and "650" not in tags and "700" not in tags and "555" in tags
+    assert quillet.Record(r.as_marc()) == r
+
+
+def test_fields_moved_or_taken_from_another_record_are_written():
+    a, b = sample()[:2]
+    before_b = b.as_marc()
+    b_title = b["245"]
+    a.add_field(b_title)  # a view of another record's bytes
+    a.fields = [a.fields[-1]] + a.fields[:-1]  # moved: written field by field
+    back = quillet.Record(a.as_marc())
+    assert back.fields[0] == b_title and back.fields[0].tag == "245" and back == a
+    assert b.as_marc() == before_b  # b is unchanged: its field is shared, not moved
+
+
+def test_changed_marc8_fields_keep_what_decoding_cannot_hold():
+    # A control field holding a subfield delimiter, in a MARC-8 record: its
+    # bytes are kept when the record is written as UTF-8.
+    raw = build_record(("001", "m"), ("007", "ta$b"), ("245", b"10\x1faCaf\xe2e"), leader=MARC8_LEADER)
+    r = quillet.Record(raw)
+    r["001"].data = "n"
+    back = quillet.Record(r.as_marc())
+    assert back["007"].data == "ta\x1fb" and back["245"]["a"] == "Cafe\u0301" and back == r
+
+
+def test_writers_show_changes():
+    r = sample()[4]
+    r["245"]["a"] = "<Changed & escaped>"
+    r.add_ordered_field(Field("001", data="x"))
+    assert "<subfield code=\"a\">&lt;Changed &amp; escaped&gt;</subfield>" in r.as_xml()
+    assert r.as_dict()["fields"][0] == {"001": "100000005"}
+    assert r.as_json().count('"001"') == 2 and "=245  10$a<Changed & escaped>" in str(r)
+    raw = quillet.Record(r.as_marc(), raw=True)
+    raw["245"]["a"] = b"raw"
+    assert quillet.Record(raw.as_marc())["245"]["a"] == "raw" and "raw" in raw.as_json()
+
+
+def test_leader_refusals_and_standalone_leaders():
+    r = sample()[0]
+    leader = Leader("01234nam a2200000 i 4500")
+    r.leader = leader
+    leader[5] = "d"  # a leader standing alone is its own
+    assert r.leader == "01234nam a2200000 i 4500" and leader[5] == "d"
+    assert r.leader[-1] == "0" and list(r.leader)[:3] == ["0", "1", "2"]
+    for bad, kind in [("x" * 23, ValueError), (5, TypeError), ("0123\x1enam a2200000 i 4500", ValueError)]:
+        with pytest.raises(kind):
+            r.leader = bad
+    with pytest.raises(ValueError):
+        r.leader.record_length = "123"
+    with pytest.raises(IndexError):
+        r.leader[24] = "x"
+    assert pickle.loads(pickle.dumps(r.leader)) == r.leader
+    raw = quillet.Record(r.as_marc(), raw=True)
+    assert raw.leader[5:12] == b"nam a22" and raw.leader == str(raw.leader) == raw.as_marc()[:24].decode()
+
+
+def test_field_construction_variants():
+    assert Field("245", subfields=[(b"a", b"v")]).subfields == [(b"a", b"v")]
+    assert Field("001", data=b"x").data == b"x"
+    with pytest.raises(TypeError):
+        Field("245", subfields=[("a", "v"), ("b", b"w")])
+    with pytest.raises(ValueError, match="value for each code"):
+        Field("245", subfields=["a", "v", "b"])
+    with pytest.raises(ValueError, match="data field"):
+        Field("245", data="x")
+    with pytest.raises(TypeError):
+        Field("245", subfields="av")
+    f = Field("245", subfields=[("", "prefix"), ("a", "v")])
+    assert f.prefix == "prefix" and f.subfields[0] == ("", "prefix")
+    with pytest.raises(ValueError, match="one ASCII character"):
+        Field("245", subfields=[("a", "v"), ("", "w")])
+    assert Field("245") != Field("246") and Field("245") == Field("245") and Field("245") != "245"
