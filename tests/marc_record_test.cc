@@ -151,6 +151,38 @@ TEST(MarcRecord, WritesAWellFormedRecordAsItsOwnBytes) {
   EXPECT_EQ(kBook, rec.toIso2709());
 }
 
+TEST(MarcRecord, FieldsOfOtherRecordsAreAddedAsTheyHoldThem) {
+  // A damaged field of another record (a prefix, an empty subfield, a
+  // separator inside) and a control field, copied: the record they make
+  // reads back as the one made of their bytes.
+  const std::string damaged =
+      BuildRecord({{"001", Bytes("x$y")}, {"500", Bytes("10ab$a$bX#Y")}, {"245", Bytes("10$aT")}});
+  const ExactBuffer in(damaged);
+  const RecordView view = RecordView::parse(in.data(), in.size());
+  MarcRecord rec;
+  EXPECT_EQ(0u, rec.addField(view.fields()[2]));
+  EXPECT_EQ(1u, rec.addField(view.fields()[0]));
+  EXPECT_EQ(2u, rec.addField(view.fields()[1]));
+  EXPECT_EQ("ab", rec.prefix(2));
+  EXPECT_EQ(
+      BuildRecord({{"245", Bytes("10$aT")}, {"001", Bytes("x$y")}, {"500", Bytes("10ab$a$bX#Y")}},
+                  kEmpty),
+      rec.toIso2709());
+}
+
+TEST(MarcRecord, PrefixIsSetAndRefusedWhereNoReaderCouldTakeItBack) {
+  MarcRecord rec;
+  rec.addDataField("500", ' ', ' ', {{'a', "N"}});
+  rec.addControlField("001", "x");
+  rec.setPrefix(0, "kept");
+  EXPECT_EQ("kept", rec.prefix(0));
+  EXPECT_THROW_MSG(rec.setPrefix(0, Bytes("a$b")), std::invalid_argument,
+                   "prefix holds the separator byte 0x1F at byte 1");
+  EXPECT_THROW_MSG(rec.setPrefix(1, "x"), std::invalid_argument,
+                   "field 1 (001) is a control field");
+  EXPECT_EQ(BuildRecord({{"500", Bytes("  kept$aN")}, {"001", "x"}}, kEmpty), rec.toIso2709());
+}
+
 TEST(MarcRecord, KeepsWhatDamagedFieldsHold) {
   // Prefixes, empty subfields, doubled and trailing delimiters, short data
   // fields, separators inside fields: the view's fields, read back.
