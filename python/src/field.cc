@@ -2,6 +2,7 @@
 
 #include <quillet/text.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -526,7 +527,10 @@ PyObject* FieldAddSubfield(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::string copy(text);
     OwnedField& o = Own(f);
     const Py_ssize_t size = static_cast<Py_ssize_t>(o.subfields.size());
-    if (at < 0 || at > size) at = size;  // pos past the end, or None: appended
+    // As list.insert(): None or past the end appends, a negative position
+    // counts from the end.
+    if (pos == Py_None || at > size) at = size;
+    if (at < 0) at = std::max<Py_ssize_t>(0, at + size);
     o.subfields.insert(o.subfields.begin() + at, {code, std::move(copy)});
     Py_RETURN_NONE;
   });
@@ -778,8 +782,8 @@ PyMethodDef field_methods[] = {
      "blanks."},
     {"add_subfield", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&FieldAddSubfield)),
      METH_VARARGS | METH_KEYWORDS,
-     "add_subfield(code, value, pos=None)\n--\n\nAdds a subfield before position `pos` (at the "
-     "end when None or past the end)."},
+     "add_subfield(code, value, pos=None)\n--\n\nAdds a subfield before position `pos`, as "
+     "list.insert() places it (at the end when None)."},
     {"delete_subfield", &FieldDeleteSubfield, METH_O,
      "delete_subfield(code)\n--\n\nRemoves the first subfield coded `code` and returns its value; "
      "None when there is none."},

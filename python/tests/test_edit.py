@@ -140,6 +140,8 @@ def test_field_accessors_and_changes():
     assert f.delete_subfield("a") == "x" and f.delete_subfield("q") is None
     f.add_subfield("c", "first", pos=0)
     f.add_subfield("d", "last", pos=99)
+    f.add_subfield("e", "before last", pos=-1)
+    assert f.subfields[-2:] == [("e", "before last"), ("d", "last")] and f.delete_subfield("e")
     f.indicator1, f.indicators = "2", ("3", "4")
     f.tag = "881"
     assert str(f) == "=881  34$cfirst$6245-01/{dollar}1$bY$az$dlast"
