@@ -271,8 +271,19 @@ std::vector<std::string_view> Patterns(PyObject* const* args, Py_ssize_t n) {
 }
 
 // The index of the first field matching `pattern`, or -1; makes no object.
+// Whether the fields are still the data's, in order, with their tags: no
+// slots, no list, and no field handed out changed. Then lookups read the
+// view's tags.
+bool AsRead(const RecordObject& r) {
+  if (r.list != nullptr || r.slotted) return false;
+  for (std::uint32_t c = 0; c < r.cached_count; ++c) {
+    if (reinterpret_cast<const FieldObject*>(r.cached[c].field)->owned != nullptr) return false;
+  }
+  return true;
+}
+
 std::ptrdiff_t Find(const RecordObject& r, std::string_view pattern) {
-  if (r.list == nullptr && !r.slotted && r.cached_count == 0) {
+  if (AsRead(r)) {
     const quillet::Span<FieldView> fields = r.data->view.fields();
     for (std::size_t i = 0; i < fields.size(); ++i) {
       if (fields[i].matches(pattern)) return static_cast<std::ptrdiff_t>(i);
@@ -849,7 +860,7 @@ int SetLeader(PyObject* self, PyObject* value, void*) {
 PyObject* GetControlNumber(PyObject* self, void*) {
   return Guard([&]() -> PyObject* {
     RecordObject& r = Of(self);
-    if (r.list == nullptr && !r.slotted && r.cached_count == 0) {
+    if (AsRead(r)) {
       const RecordData& d = *r.data;
       if (d.view.field("001") == nullptr) Py_RETURN_NONE;
       return FieldText(d).Text(d.view.controlNumber()).release().ptr();
