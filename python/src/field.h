@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 #include <quillet/marc_record.h>
+#include <quillet/text.h>
 #include <quillet/view.h>
 
 #include <cstdint>
@@ -71,8 +72,11 @@ void InsertOwned(const OwnedField& o, std::size_t at, quillet::MarcRecord& m);
 // UTF-8 text that is the bytes, in fields of two indicators and one-byte
 // codes (or into a record written raw).
 bool CopiesAsRead(const RecordData& data, bool raw);
-// Appends field `index` of `data`, as AppendField().
-void AppendViewField(const RecordData& data, std::size_t index, bool raw, quillet::MarcRecord& m);
+// Appends field `index` of `data`, as AppendField(). `text`, when given,
+// is started on `data` and decodes its fields one after another (null: one
+// is made for the field).
+void AppendViewField(const RecordData& data, std::size_t index, bool raw, quillet::MarcRecord& m,
+                     quillet::RecordText* text);
 // Whether the two fields hold the same tag, indicators and text.
 bool FieldsEqual(const FieldObject& a, const FieldObject& b);
 // A new field of the same content (a view stays a view of the same data).

@@ -389,14 +389,23 @@ void Build(RecordObject& r, quillet::MarcRecord& m) {
   if (BuildFromBytes(r, leader, m)) return;
   m.clear();
   m.setLeader(leader);
+  // The record's own fields are decoded by one text, field after field.
+  std::unique_ptr<quillet::RecordText> text;
+  if (r.data != nullptr && !CopiesAsRead(*r.data, r.raw)) {
+    text.reset(new quillet::RecordText(r.data->text));
+    text->start(r.data->view, r.data->guess);
+  }
   const std::size_t n = Count(r);
   for (std::size_t i = 0; i < n; ++i) {
-    if (r.list == nullptr && r.slotted && r.slots[i].field == nullptr) {
-      AppendViewField(*r.data, r.slots[i].index, r.raw, m);
-    } else if (r.list == nullptr && !r.slotted) {
-      AppendViewField(*r.data, i, r.raw, m);
+    if (r.list == nullptr && r.slots[i].field == nullptr) {
+      AppendViewField(*r.data, r.slots[i].index, r.raw, m, text.get());
+      continue;
+    }
+    const FieldObject& f = AsField(FieldAt(r, i), "a record");
+    if (f.owned == nullptr && f.data == r.data) {
+      AppendViewField(*r.data, f.index, r.raw, m, text.get());
     } else {
-      AppendField(AsField(FieldAt(r, i), "a record"), r.raw, m);
+      AppendField(f, r.raw, m);
     }
   }
 }
