@@ -57,7 +57,8 @@ class Writer:
     - "mrk": mnemonic text, each record's str() and a blank line (as
       quillet-dump writes it).
 
-    Text is UTF-8. The end of an "xml" or "json" file (``</collection>``,
+    Text is UTF-8: a record read raw is decoded for the text formats as
+    quillet.read() decodes by default. The end of an "xml" or "json" file (``</collection>``,
     ``]``) is written by close(), which the ``with`` statement calls: a file
     not closed is cut short. Every file written reads back through
     quillet.read(). A Writer is for one thread at a time.
@@ -92,7 +93,13 @@ class Writer:
             raise ValueError("write to a closed Writer")
         if self.format == "marc":
             self._file.write(record.as_marc())
-        elif self.format == "xml":
+            self.count += 1
+            return
+        if isinstance(record.leader, bytes):
+            # Read raw: the text formats hold text, so the bytes are decoded
+            # here as quillet.read() would have (MARC-8 or UTF-8).
+            record = type(record)(record.as_marc())
+        if self.format == "xml":
             self._put(xml_record(record))
         elif self.format == "json":
             self._put(("\n" if self.count == 0 else ",\n") + record.as_json())
