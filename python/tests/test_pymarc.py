@@ -77,9 +77,12 @@ def test_charset_arguments():
     marc8 = build_record(("245", b"10\x1faCaf\xe2e"), leader="     nam  22     4a 4500")
     assert next(iter(pymarc.MARCReader(marc8)))["245"]["a"] == "Cafe\u0301"  # MARC-8 decoded
     assert next(iter(pymarc.MARCReader(marc8, force_utf8=True)))["245"]["a"] == "Caf\ufffde"
-    # UTF-8 text under a blank leader/09 is told from its bytes.
+    # UTF-8 text under a blank leader/09, and MARC-8 under an a, are told
+    # from their bytes.
     mislabelled = build_record(("245", "10$aCaf\u00e9"), leader="     nam  22     4a 4500")
     assert next(iter(pymarc.MARCReader(mislabelled)))["245"]["a"] == "Caf\u00e9"
+    marc8_as_utf8 = build_record(("245", b"10\x1faCaf\xe2e"), leader="     nam a22     4a 4500")
+    assert next(iter(pymarc.MARCReader(marc8_as_utf8)))["245"]["a"] == "Cafe\u0301"
     with pytest.raises(ValueError, match="raw=True"):
         pymarc.MARCReader(marc8, to_unicode=False)
     with pytest.raises(ValueError, match="U\\+FFFD"):
