@@ -262,7 +262,7 @@ class Writer:
         """Ends the file's content and closes the file unless ``close_fh`` is
         False (to read an io.BytesIO written into, say)."""
         self._writer.close()
-        if close_fh:
+        if close_fh and hasattr(self.file_handle, "close"):
             self.file_handle.close()
 
 
