@@ -28,6 +28,16 @@ def _is_text(file):
     return hasattr(file, "encoding")
 
 
+def _read_raw(record):
+    """Whether `record` was read raw: its tags (and leader, before records
+    could be changed) are bytes."""
+    if isinstance(record.leader, bytes):
+        return True
+    for field in record:
+        return isinstance(field.tag, bytes)
+    return False
+
+
 def xml_record(record):
     """The <record> element of `record` (with its indentation and line end),
     out of the one-record document as_xml() gives."""
@@ -95,9 +105,9 @@ class Writer:
             self._file.write(record.as_marc())
             self.count += 1
             return
-        if isinstance(record.leader, bytes):
-            # Read raw: the text formats hold text, so the bytes are decoded
-            # here as quillet.read() would have (MARC-8 or UTF-8).
+        if _read_raw(record):
+            # The text formats hold text, so the bytes are decoded here as
+            # quillet.read() would have (MARC-8 or UTF-8).
             record = type(record)(record.as_marc())
         if self.format == "xml":
             self._put(xml_record(record))

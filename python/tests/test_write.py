@@ -152,15 +152,12 @@ def test_every_real_file_reads_back_in_every_format():
         for format in FORMATS:
             back = read_back(written(records, format), format)
             assert len(back) == len(records), (path, format)
-            if format == "marc":
-                assert [r.as_marc() for r in back] == [r.as_marc() for r in records], path
-                continue
             for record, copy in zip(records, back):
                 if representable(record):
                     assert content(copy) == content(record, format == "xml"), (path, format,
                                                                                 record.offset)
                     compared += 1
-    assert compared > 4 * 8000
+    assert compared > 5 * 8000
 
 
 @pytest.mark.skipif(not hasattr(quillet, "Subfield"), reason="records cannot be built yet")
