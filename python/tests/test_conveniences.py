@@ -104,12 +104,6 @@ def test_publication_from_the_264_with_second_indicator_1():
     assert (r.publisher, r.pubyear) == ("Later", "1990")
 
 
-def test_author_is_the_whole_field():
-    r = quillet.Record(build_record(("111", "2 $aConference$n(3rd :$d1999)"),
-                                    ("100", "1 $aNot first")))
-    assert r.author == "Conference (3rd : 1999)"
-
-
 def test_marc8_text_is_decoded_and_raw_records_give_bytes():
     data = build_record(("020", b"  \x1fa0-19-852663-6"), ("245", b"10\x1faCaf\xe2e :\x1fbun\x1fcX"),
                         ("264", b" 1\x1fbP\xe2e"), leader="     nam  22     4a 4500")
@@ -119,10 +113,3 @@ def test_marc8_text_is_decoded_and_raw_records_give_bytes():
     assert raw.isbn == b"0198526636"
     assert raw.publisher == b"P\xe2e"  # the 264 found by its indicator b"1"
     assert raw.author is None and raw.subjects == []
-
-
-def test_properties_are_read_only():
-    with pytest.raises(AttributeError):
-        FULL.title = "Other"
-    assert FULL.title == "Tides : a survey /"
-    assert isinstance(quillet.Record.isbn, property) and "020" in quillet.Record.isbn.__doc__

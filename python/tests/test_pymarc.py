@@ -118,19 +118,6 @@ def test_map_records_and_map_xml(tmp_path):
     assert titles == [r.title for r in quillet.read(SAMPLE)]
 
 
-def test_exception_names_share_a_base():
-    for name in ("RecordLengthInvalid", "RecordLeaderInvalid", "BaseAddressInvalid",
-                 "BaseAddressNotFound", "RecordDirectoryInvalid", "NoFieldsFound",
-                 "BadSubfieldCodeWarning"):
-        assert issubclass(getattr(pymarc, name), pymarc.MarcError), name
-    assert issubclass(pymarc.BadSubfieldCodeWarning, Warning)
-    if hasattr(quillet, "FieldNotFound"):
-        assert pymarc.FieldNotFound is quillet.FieldNotFound
-    assert pymarc.Record is quillet.Record and pymarc.Field is quillet.Field
-    assert pymarc.Subfield("a", "x") == ("a", "x") and pymarc.Subfield("a", "x").code == "a"
-    assert pymarc.Indicators("1", "0").second == "0"
-
-
 def test_permissive_reader_says_what_was_repaired():
     good = build_record(("001", "g"), ("245", "10$aGood"))
     long = b"00999" + build_record(("001", "l"), ("245", "10$aLength"))[5:]
