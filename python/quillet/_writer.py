@@ -9,11 +9,15 @@ JSON array, the blank line after each mnemonic record.
 import io
 import os
 
+from ._quillet import Record
+
 FORMATS = ("marc", "xml", "json", "jsonl", "mrk")
 
-_XML_DECLARATION = '<?xml version="1.0" encoding="UTF-8"?>\n'
-_COLLECTION_START = '<collection xmlns="http://www.loc.gov/MARC21/slim">\n'
-_COLLECTION_END = "</collection>\n"
+# The smallest record: a leader, an empty directory. Its MARCXML document
+# gives what the library writes around records (the declaration, the
+# <collection> with its namespace, their ends), so that no part of the
+# format is spelled here.
+_EMPTY_RECORD = b"00026     2200025   4500\x1e\x1d"
 
 
 def _is_text(file):
@@ -38,15 +42,28 @@ def _read_raw(record):
     return False
 
 
+def _split_xml(document):
+    """A one-record MARCXML document as (what comes before the record's
+    line, the record's lines, what comes after them)."""
+    start = document.rfind("\n", 0, document.find("<record")) + 1
+    end = document.rfind("</record>")
+    if start <= 0 or end < start:
+        raise ValueError("as_xml() gave no <record> inside a <collection>")
+    end = document.index("\n", end) + 1
+    return document[:start], document[start:end], document[end:]
+
+
 def xml_record(record):
     """The <record> element of `record` (with its indentation and line end),
     out of the one-record document as_xml() gives."""
-    document = record.as_xml()
-    start = document.find("  <record")
-    end = document.rfind(_COLLECTION_END)
-    if start < 0 or end < start:
-        raise ValueError("as_xml() gave no <record> inside a <collection>")
-    return document[start:end]
+    return _split_xml(record.as_xml())[1]
+
+
+def xml_collection():
+    """What a MARCXML file of records starts and ends with, as the library
+    writes it: (the declaration and <collection ...>, </collection>)."""
+    start, _, end = _split_xml(Record(_EMPTY_RECORD).as_xml())
+    return start, end
 
 
 class Writer:
@@ -87,7 +104,8 @@ class Writer:
             raise TypeError("ISO 2709 records are bytes: open the file in binary mode ('wb')")
         self._closed = False
         if format == "xml":
-            self._put(_XML_DECLARATION + _COLLECTION_START)
+            self._start, self._end = xml_collection()
+            self._put(self._start)
         elif format == "json":
             self._put("[")
 
@@ -127,7 +145,7 @@ class Writer:
         self._closed = True
         try:
             if self.format == "xml":
-                self._put(_COLLECTION_END)
+                self._put(self._end)
             elif self.format == "json":
                 self._put("\n]\n" if self.count else "]\n")
         finally:

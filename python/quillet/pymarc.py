@@ -17,12 +17,13 @@ what to use instead. The Python guide, "Coming from pymarc", has the table.
 """
 import collections
 import io
-import os
+import re
 
 import quillet
-from quillet._writer import Writer as _FileWriter, xml_record as _xml_record
+from quillet._writer import Writer as _FileWriter, xml_collection, xml_record as _xml_record
 
-MARCXML_NAMESPACE = "http://www.loc.gov/MARC21/slim"
+# The MARC21 slim namespace, as the library's MARCXML writer states it.
+MARCXML_NAMESPACE = re.search(r'xmlns="([^"]*)"', xml_collection()[0]).group(1)
 
 Record = quillet.Record
 Field = quillet.Field
