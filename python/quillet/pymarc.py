@@ -20,10 +20,11 @@ import io
 import re
 
 import quillet
-from quillet._writer import Writer as _FileWriter, xml_collection, xml_record as _xml_record
+from quillet._writer import Writer as _FileWriter, xml_collection as _xml_collection
+from quillet._writer import xml_record as _xml_record
 
 # The MARC21 slim namespace, as the library's MARCXML writer states it.
-MARCXML_NAMESPACE = re.search(r'xmlns="([^"]*)"', xml_collection()[0]).group(1)
+MARCXML_NAMESPACE = re.search(r'xmlns="([^"]*)"', _xml_collection()[0]).group(1)
 
 Record = quillet.Record
 Field = quillet.Field
