@@ -7,12 +7,22 @@
 Damaged records are read, repaired as far as they can be, and their
 repairs listed in ``record.problems``; only a missing file (OSError) or
 input that is no ISO 2709 at all (ValueError) raises.
+
+    quillet.write(records, "out.xml", format="xml")   # or "marc", "json", "jsonl", "mrk"
+
+``quillet.pymarc`` offers the same under the names of the Python MARC
+library most scripts are written for.
 """
 from ._quillet import (Field, FieldNotFound, Indicators, Leader, Problem, Reader, Record, Subfield,
                        __version__)
+from . import _conveniences
+from ._writer import Writer, write
 
 __all__ = ["Field", "FieldNotFound", "Indicators", "Leader", "Problem", "Reader", "Record",
-           "Subfield", "read", "__version__"]
+           "Subfield", "Writer", "read", "write", "__version__"]
+
+# title, author, isbn, ...: read-only properties of every record.
+_conveniences.attach(Record)
 
 
 def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0, format="auto"):
