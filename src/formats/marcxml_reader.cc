@@ -220,9 +220,8 @@ constexpr std::size_t kXmlFirstPush = 64;
 bool MarcXmlReader::Produce() {
   if (done_) return false;
   if (libxml_) return ProduceXml();
-  chunk_.clear();
-  const bool more = ReadChunk(chunk_);
-  const XmlScanner::Status status = more ? scanner_.Feed(chunk_) : scanner_.Finish();
+  const bool more = ReadChunk(scanner_.input());
+  const XmlScanner::Status status = more ? scanner_.Feed() : scanner_.Finish();
   if (status == XmlScanner::Status::kForeign) {
     // A document in another encoding or with a DOCTYPE: libxml2 reads it,
     // and all that follows, from its first byte.
@@ -478,10 +477,21 @@ void MarcXmlReader::Report(Problem::Kind kind, const Where& at, std::string deta
   AddProblem(kind, at.offset, at.line, at.column, std::move(detail));
 }
 
-bool MarcXmlReader::Attribute(const char* name, std::string_view* value) {
+namespace {
+
+// Whether `s` is `literal`: compared inline, with the literal's length known.
+template <std::size_t N>
+bool Is(std::string_view s, const char (&literal)[N]) {
+  return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
+}
+
+}  // namespace
+
+template <std::size_t N>
+bool MarcXmlReader::Attribute(const char (&name)[N], std::string_view* value) {
   if (libxml_) return XmlAttribute(xml_count_, xml_attributes_, name, value, attribute_);
   for (std::size_t i = 0; i < fast_count_; ++i) {
-    if (fast_attributes_[i].name == name) {
+    if (Is(fast_attributes_[i].name, name)) {
       *value = fast_attributes_[i].value;
       return true;
     }
@@ -543,20 +553,20 @@ void MarcXmlReader::Start(std::string_view n) {
   const Element* parent = open_.empty() ? nullptr : &open_.back();
   Element element;
   bool placed;
-  if (n == "collection") {
-    element = Element::kCollection;
-    placed = parent == nullptr;
-  } else if (n == "record") {
-    element = Element::kRecord;
-    placed = parent == nullptr || *parent == Element::kCollection;
-  } else if (n == "leader" || n == "controlfield" || n == "datafield") {
-    element = n == "leader"         ? Element::kLeader
-              : n == "controlfield" ? Element::kControlField
-                                    : Element::kDataField;
-    placed = parent != nullptr && *parent == Element::kRecord;
-  } else if (n == "subfield") {
+  if (Is(n, "subfield")) {
     element = Element::kSubfield;
     placed = parent != nullptr && *parent == Element::kDataField;
+  } else if (Is(n, "datafield") || Is(n, "controlfield") || Is(n, "leader")) {
+    element = n.size() == 9    ? Element::kDataField
+              : n.size() == 12 ? Element::kControlField
+                               : Element::kLeader;
+    placed = parent != nullptr && *parent == Element::kRecord;
+  } else if (Is(n, "record")) {
+    element = Element::kRecord;
+    placed = parent == nullptr || *parent == Element::kCollection;
+  } else if (Is(n, "collection")) {
+    element = Element::kCollection;
+    placed = parent == nullptr;
   } else {
     skip_depth_ = 1;
     Report(Problem::Kind::kUnknownContent, StartTag(),
@@ -643,7 +653,8 @@ void MarcXmlReader::StartField(Element element, const Where& at) {
   for (unsigned i = 0; i < indicators_; ++i) {
     char byte = ' ';
     std::string_view value;
-    if (i < 2 && Attribute(i == 0 ? "ind1" : "ind2", &value) && !value.empty()) {
+    if (i < 2 && (i == 0 ? Attribute("ind1", &value) : Attribute("ind2", &value)) &&
+        !value.empty()) {
       if (value.size() == 1) {
         byte = value[0];
       } else {

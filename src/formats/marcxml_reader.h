@@ -123,7 +123,8 @@ class MarcXmlReader : public TextRecordStream, private XmlScanner::Handler {
   bool ProduceXml();
   // The value of the start tag's attribute `name` (its local name); false
   // when absent. Valid until the next call.
-  bool Attribute(const char* name, std::string_view* value);
+  template <std::size_t N>
+  bool Attribute(const char (&name)[N], std::string_view* value);
   // Where the parser stands.
   Where Here() const;
   void Start(std::string_view name);

@@ -75,9 +75,8 @@ bool Utf8Name(std::string_view s) {
 
 }  // namespace
 
-XmlScanner::Status XmlScanner::Feed(std::string_view chunk) {
+XmlScanner::Status XmlScanner::Feed() {
   if (foreign_) return Status::kForeign;
-  buf_.append(chunk.data(), chunk.size());
   return Run(false);
 }
 
@@ -391,12 +390,19 @@ XmlScanner::Step XmlScanner::StartTag(bool final) {
         return Damage(name_start, "attribute " + Quoted(attribute) + " given twice");
       }
     }
-    const std::size_t a_colon = attribute.find(':');
-    Attribute a;
+    // Field by field: a whole Attribute stored at once stalls on the
+    // views just made.
+    attributes_.emplace_back();
+    Attribute& a = attributes_.back();
     a.full_name = attribute;
-    a.name = a_colon == std::string_view::npos ? attribute : attribute.substr(a_colon + 1);
+    const void* a_colon = std::memchr(attribute.data(), ':', attribute.size());
+    a.name =
+        a_colon == nullptr
+            ? attribute
+            : std::string_view(static_cast<const char*>(a_colon) + 1,
+                               static_cast<std::size_t>(attribute.data() + attribute.size() -
+                                                        static_cast<const char*>(a_colon) - 1));
     a.value = std::string_view(b + value_start, p - 1 - value_start);
-    attributes_.push_back(a);
     decoded_.push_back(decoded);
   }
   // Values undone in values_ are viewed once it no longer grows.
@@ -446,7 +452,9 @@ XmlScanner::Step XmlScanner::EndTag(bool final) {
   }
   const std::size_t from = open_.size() > 1 ? open_[open_.size() - 2].name_end : 0;
   const std::string_view open(names_.data() + from, open_.back().name_end - from);
-  if (name != open) {
+  bool same = name.size() == open.size();
+  for (std::size_t i = 0; same && i < name.size(); ++i) same = name[i] == open[i];
+  if (!same) {
     return Damage(pos_, "end tag " + Quoted(name) + " does not match start tag " + Quoted(open));
   }
   names_.resize(from);

@@ -97,8 +97,11 @@ class XmlScanner {
   XmlScanner(const XmlScanner&) = delete;
   XmlScanner& operator=(const XmlScanner&) = delete;
 
-  // Reads `chunk` on from where the last one ended.
-  Status Feed(std::string_view chunk);
+  // Where the next chunk is appended, for Feed() to read: the input is
+  // copied once, into the buffer the scanner reads in place.
+  std::string& input() { return buf_; }
+  // Reads on through what was appended to input().
+  Status Feed();
   // The input ended: what is held is read to the end, its damage reported.
   Status Finish();
 
@@ -141,7 +144,7 @@ class XmlScanner {
   // Where buf_[at] stands. Lines are counted up to line_start_: a byte
   // after it is on line_, one before it is counted back to (rare: damage
   // found past a line feed).
-  Position PositionOf(std::size_t at) const {
+  __attribute__((always_inline)) Position PositionOf(std::size_t at) const {
     if (base_ + at < line_start_) return PositionBefore(at);
     return Position{base_ + at, line_, static_cast<std::uint32_t>(base_ + at - line_start_ + 1)};
   }
