@@ -99,6 +99,7 @@ std::string_view XmlScanner::ForeignDocument() const {
 }
 
 XmlScanner::Status XmlScanner::Run(bool final) {
+  if (!final && buf_.size() < retry_at_) return Status::kMore;
   while (pos_ < buf_.size()) {
     Step step;
     if (state_ == State::kResync) {
@@ -113,7 +114,13 @@ XmlScanner::Status XmlScanner::Run(bool final) {
     } else {
       step = Text(final);
     }
-    if (step == Step::kMore) break;
+    if (step == Step::kMore) {
+      // A construct held whole is read again once its bytes have doubled,
+      // not at every chunk: linear time whatever the chunks.
+      const std::size_t held = buf_.size() - pos_;
+      retry_at_ = held > 256 ? pos_ + std::min(2 * held, kMaxHeld) : 0;
+      break;
+    }
     if (step == Step::kForeign) {
       foreign_ = true;
       return Status::kForeign;
@@ -121,6 +128,7 @@ XmlScanner::Status XmlScanner::Run(bool final) {
   }
   if (!final && state_ != State::kResync && buf_.size() - pos_ > kMaxHeld) {
     Damage(pos_, "markup longer than " + std::to_string(kMaxHeld) + " bytes");
+    retry_at_ = 0;
     Resync(false);
   }
   Compact();
@@ -140,6 +148,7 @@ void XmlScanner::Compact() {
   base_ += keep;
   pos_ -= keep;
   doc_start_ = doc_start_ >= keep ? doc_start_ - keep : 0;
+  retry_at_ = retry_at_ >= keep ? retry_at_ - keep : 0;
 }
 
 XmlScanner::Step XmlScanner::Damage(std::size_t at, std::string detail) {
@@ -250,6 +259,10 @@ XmlScanner::Step XmlScanner::Markup(bool final) {
   if (head.substr(0, 4) == "<!--") return Comment(final);
   if (head == "<![CDATA[") return Cdata(final);
   if (head == "<!DOCTYPE") {
+    if (state_ == State::kEpilogue) {
+      state_ = State::kHead;  // the next document starts
+      return Step::kDone;
+    }
     if (state_ == State::kProlog) {
       foreign_at_ = doc_at_;
       return Step::kForeign;
@@ -432,6 +445,7 @@ XmlScanner::Step XmlScanner::EndTag(bool final) {
   const std::uint32_t line = line_;
   const std::uint64_t line_start = line_start_;
   std::size_t p = pos_ + 2;
+  if (p < end && !NameStart(b[p])) return Damage(p, "\"</\" not followed by a name");
   while (p < end && NameChar(b[p])) ++p;
   const std::string_view name(b + pos_ + 2, p - pos_ - 2);
   while (p < end && Blank(b[p])) {
@@ -444,7 +458,7 @@ XmlScanner::Step XmlScanner::EndTag(bool final) {
     line_start_ = line_start;
     return Step::kMore;
   }
-  if (b[p] != '>' || name.empty() || !NameStart(name[0])) {
+  if (b[p] != '>') {
     return Damage(p, "character " + Quoted(std::string_view(b + p, 1)) + " in an end tag");
   }
   if (open_.empty()) {
@@ -770,7 +784,7 @@ XmlScanner::Step XmlScanner::XmlDeclaration(std::size_t stop) {
     const std::string_view name(b + p, n - p);
     std::size_t which = next;
     while (which < 3 && name != kNames[which]) ++which;
-    if (p == white || which == 3) {
+    if (p == white || which == 3 || (which != 0 && !version)) {
       return Damage(p, "the XML declaration holds " + Quoted(name) + " where it does not belong");
     }
     next = which + 1;

@@ -166,6 +166,7 @@ class XmlScanner {
   bool first_in_doc_ = true;   // nothing read of the document but a byte order mark
   Position doc_at_;            // where the document starts
   bool skip_first_ = false;    // Resync() passes the damaged byte first
+  std::size_t retry_at_ = 0;   // in buf_: read on once it holds this much
   Position foreign_at_;
   bool foreign_ = false;
 
