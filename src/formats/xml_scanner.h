@@ -48,7 +48,7 @@ namespace quillet {
 // The buffer keeps the bytes not yet read: the end of a chunk that holds
 // part of a construct. A tag, comment, processing instruction or CDATA
 // section longer than kMaxHeld is damage; text is handed on as it comes,
-// so memory stays bounded whatever the input.
+// so memory stays bounded (kMaxHeld and a chunk) whatever the input.
 //
 // Offsets count the input's bytes from the first chunk, lines its line
 // feeds, columns the bytes from the line's start, all from 1 but offsets.
@@ -90,8 +90,10 @@ class XmlScanner {
     kEnd,      // the input ended (Finish() only)
   };
 
-  // The most bytes of one construct held while waiting for its end.
-  static constexpr std::size_t kMaxHeld = std::size_t{1} << 20;
+  // The most bytes of one construct held while waiting for its end: more
+  // than a record ISO 2709 can state (99999 bytes) and a CDATA section's
+  // markup, so no construct of a record that can be built is refused.
+  static constexpr std::size_t kMaxHeld = 100016;
 
   explicit XmlScanner(Handler& handler) : handler_(handler) {}
   XmlScanner(const XmlScanner&) = delete;
