@@ -35,6 +35,15 @@ inline bool Blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\
 // name): past it, an '&' starts none.
 constexpr std::size_t kMaxReference = 32;
 
+// Names are short: compared inline, not through a call.
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 bool XmlChar(std::uint32_t c) {
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
          (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
@@ -399,7 +408,7 @@ XmlScanner::Step XmlScanner::StartTag(bool final) {
     if (p == end) return more("a start tag");
     ++p;  // the closing quote
     for (const Attribute& a : attributes_) {
-      if (a.full_name == attribute) {
+      if (SameName(a.full_name, attribute)) {
         return Damage(name_start, "attribute " + Quoted(attribute) + " given twice");
       }
     }
@@ -408,13 +417,9 @@ XmlScanner::Step XmlScanner::StartTag(bool final) {
     attributes_.emplace_back();
     Attribute& a = attributes_.back();
     a.full_name = attribute;
-    const void* a_colon = std::memchr(attribute.data(), ':', attribute.size());
-    a.name =
-        a_colon == nullptr
-            ? attribute
-            : std::string_view(static_cast<const char*>(a_colon) + 1,
-                               static_cast<std::size_t>(attribute.data() + attribute.size() -
-                                                        static_cast<const char*>(a_colon) - 1));
+    std::size_t a_colon = attribute.size();
+    while (a_colon > 0 && attribute[a_colon - 1] != ':') --a_colon;
+    a.name = attribute.substr(a_colon);
     a.value = std::string_view(b + value_start, p - 1 - value_start);
     decoded_.push_back(decoded);
   }
@@ -466,9 +471,7 @@ XmlScanner::Step XmlScanner::EndTag(bool final) {
   }
   const std::size_t from = open_.size() > 1 ? open_[open_.size() - 2].name_end : 0;
   const std::string_view open(names_.data() + from, open_.back().name_end - from);
-  bool same = name.size() == open.size();
-  for (std::size_t i = 0; same && i < name.size(); ++i) same = name[i] == open[i];
-  if (!same) {
+  if (!SameName(name, open)) {
     return Damage(pos_, "end tag " + Quoted(name) + " does not match start tag " + Quoted(open));
   }
   names_.resize(from);
