@@ -363,7 +363,6 @@ XmlScanner::Step XmlScanner::StartTag(bool final) {
     std::size_t decoded = std::string::npos;
     if (!plain) {
       // References undone, white space as blanks, the rest checked.
-      const std::size_t from = values_.size();
       values_.append(b + value_start, p - value_start);
       while (p < end && b[p] != quote) {
         const unsigned char c = static_cast<unsigned char>(b[p]);
@@ -402,7 +401,6 @@ XmlScanner::Step XmlScanner::StartTag(bool final) {
           ++p;
         }
       }
-      static_cast<void>(from);
       decoded = values_.size();
     }
     if (p == end) return more("a start tag");

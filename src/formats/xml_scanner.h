@@ -31,19 +31,25 @@ namespace quillet {
 // declaration, an encoding other than UTF-8, a UTF-16 byte order mark or a
 // DOCTYPE stops the scanner (kForeign) with the document's bytes still in
 // its buffer (ForeignDocument()), for a parser that reads them. Documents
-// one after another are read on: after the root element, an element or an
-// XML declaration starts the next one, decided at its head again.
+// one after another are read on: after the root element, an element, an
+// XML declaration, a DOCTYPE or a byte order mark starts the next one,
+// decided at its head again.
 //
 // Damage (anything not well-formed) is reported to the handler with where
-// it is, and the scanner then looks for the next "<record" start tag (any
-// prefix) by its bytes, and reads on from there as the next record of the
-// outermost collection elements open (other elements open are dropped,
-// and the handler told). So records before the damage are kept, the one it
-// lies in ends there, and those after it are read again. That is sound
-// when the damage lies in a record's markup or text; damage inside a
-// comment, CDATA section or attribute value may make the search find a
-// "<record" written inside one of those, read as a record. Input ending
-// inside a construct or an element is reported (kTruncated by the caller).
+// it is, at the offending byte. The scanner then looks for the next
+// "<record" start tag (any prefix) by its bytes alone, and reads on from
+// there as the next record of the outermost collection elements open; the
+// other elements open are dropped, and the handler told (XmlDrop). So the
+// records before the damage are kept, the one it lies in ends there (a
+// leader or field not yet ended is lost), and the records after it are
+// read as if nothing had happened. What is not recovered: the text between
+// the damage and that start tag (a record start tag in it is not told from
+// one in a comment, CDATA section or attribute value, and is read as a
+// record); a comment, CDATA section or processing instruction not closed
+// swallows the rest of the input; a document head skipped this way (a
+// DOCTYPE, another encoding) is not decided, its records read here. Input
+// ending inside a construct or an element is damage too (the caller adds
+// kTruncated for the record open).
 //
 // The buffer keeps the bytes not yet read: the end of a chunk that holds
 // part of a construct. A tag, comment, processing instruction or CDATA
@@ -178,7 +184,6 @@ class XmlScanner {
   std::vector<std::size_t> decoded_;  // per attribute: its value's end in values_, or npos
   std::string values_;                // attribute values with references undone
   std::string ref_;                   // a reference's character
-  std::string detail_;
 };
 
 }  // namespace quillet
