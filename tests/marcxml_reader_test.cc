@@ -339,20 +339,26 @@ TEST(MarcXmlReader, ReadsOnAfterXmlDamageWhereXmlAllows) {
        "<collection>\n" + good + "<record>" + kLeaderXml +
            "<controlfield tag=\"001\">x</controlfeld></record>\n" + good + "</collection>",
        3,
-       {"record 2: malformed input (line 3, column 89: Opening and ending tag mismatch: "
-        "controlfield line 3 and controlfeld)"}},
+       {"record 2: malformed input (line 3, column 75: end tag \"controlfeld\" does not match "
+        "start tag \"controlfield\")",
+        "record 2: input ends inside the record (line 3, column 75: the record ends at the damage; "
+        "its fields read so far kept)"}},
       {"a bare ampersand",
        "<collection>\n" + good + "<record>" + kLeaderXml +
            "<controlfield tag=\"001\">a & b</controlfield></record>\n" + good + "</collection>",
        3,
-       {"record 2: malformed input (line 3, column 77: xmlParseEntityRef: no name)"}},
+       {"record 2: malformed input (line 3, column 76: '&' that starts no reference (write "
+        "\"&amp;\"))",
+        "record 2: input ends inside the record (line 3, column 76: the record ends at the damage; "
+        "its fields read so far kept)"}},
       {"a broken start tag",
        "<collection>\n" + good + "<record>" + kLeaderXml +
            "<controlfield tag=\"001\"x</controlfield></record>\n" + good + "</collection>",
        3,
-       {"record 2: malformed input (line 3, column 73: attributes construct error)",
-        "record 2: malformed input (line 3, column 73: Couldn't find end of Start Tag "
-        "controlfield)"}},
+       {"record 2: malformed input (line 3, column 73: character \"x\" where an attribute or the "
+        "tag's end belongs)",
+        "record 2: input ends inside the record (line 3, column 73: the record ends at the damage; "
+        "its fields read so far kept)"}},
       {"an external entity",
        "<!DOCTYPE collection [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n<collection>" +
            good.substr(0, 108) + "&x;" + good.substr(108) + "</collection>",
@@ -362,23 +368,27 @@ TEST(MarcXmlReader, ReadsOnAfterXmlDamageWhereXmlAllows) {
       {"a file cut short",
        "<collection>\n" + good + good.substr(0, 107),
        2,
-       {"record 2: malformed input (line 3, column 108: Extra content at the end of the document)",
+       {"record 2: malformed input (line 3, column 108: the input ends inside element "
+        "\"subfield\")",
         "record 2: input ends inside the record (line 3, column 108: the record ends here; its "
         "fields read so far kept)"}},
-      {"a byte that is not UTF-8: libxml2 reports it and hands it on",
+      {"a byte that is not UTF-8",
        "<collection>\n" + good + "<record>" + kLeaderXml + "\xFF</record>\n" + good +
            "</collection>",
        3,
-       {"record 2: malformed input (line 3, column 50: Input is not proper UTF-8, indicate "
-        "encoding ! Bytes: 0xFF 0x3C 0x2F 0x72)",
-        "record 2: content the format does not define skipped (line 3, column 50: text in a "
-        "record; skipped)"}},
+       {"record 2: malformed input (line 3, column 50: bytes that are not UTF-8)",
+        "record 2: input ends inside the record (line 3, column 50: the record ends at the damage; "
+        "its fields read so far kept)"}},
+      {"a byte that is not UTF-8 in a document libxml2 reads: it reports it and hands it on",
+       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<collection>" + good + "<record>" +
+           kLeaderXml + "<controlfield tag=\"001\">\xFF</controlfield></record>\n" + good +
+           "</collection>",
+       3,
+       {}},
       {"not XML at all",
        "00714cam a2200205 a 4500",
        0,
-       {"none: malformed input (line 1, column 1: Document is empty)",
-        "none: malformed input (line 1, column 1: the XML cannot be read on from here; the rest of "
-        "the input is not read)"}},
+       {"none: malformed input (line 1, column 1: text before the document's root element)"}},
   };
   for (const auto& c : cases) {
     std::size_t records = 0;
@@ -388,29 +398,39 @@ TEST(MarcXmlReader, ReadsOnAfterXmlDamageWhereXmlAllows) {
 }
 
 TEST(MarcXmlReader, QuotesWhatItFoundAsUtf8) {
-  // libxml2 hands on bytes that are not UTF-8 once it has reported them, and
-  // a long name is cut: the details stay UTF-8, cut between characters.
-  const std::string text = "<record>" + std::string(kLeaderXml) +
-                           "<controlfield tag=\"\xFF\">x</controlfield>" + "<datafield tag=\"" +
+  // A long name is cut, and bytes that are not UTF-8 (libxml2 hands them on
+  // once it has reported them; the scanner stops there) are quoted as
+  // U+FFFD: the details stay UTF-8, cut between characters.
+  const std::string body = "<record>" + std::string(kLeaderXml) + "<datafield tag=\"" +
                            std::string(12, 'a') + "\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC" +
-                           std::string(10, 'b') + "\"/></record>";
-  const quillet_test::ExactBuffer exact(text);
-  Reader::Options options;
-  options.format = InputFormat::kMarcXml;
-  Reader reader(exact.data(), exact.size(), options);
-  RecordView rec;
-  ASSERT_TRUE(reader.next(rec));
-  std::string details;
-  for (const Problem& p : rec.problems()) details += p.detail + "\n";
-  for (std::size_t i = 0, n; i < details.size(); i += n) {
-    n = utf8SequenceLength(std::string_view(details).substr(i));
-    ASSERT_NE(0u, n) << "not UTF-8 at " << i << ": " << details;
+                           std::string(10, 'b') +
+                           "\"/><\xFF/><controlfield tag=\"\xFF\">x</controlfield></record>";
+  for (const bool libxml : {false, true}) {
+    const std::string text = (libxml ? "<!DOCTYPE record>" : "") + body;
+    const quillet_test::ExactBuffer exact(text);
+    Reader::Options options;
+    options.format = InputFormat::kMarcXml;
+    Reader reader(exact.data(), exact.size(), options);
+    RecordView rec;
+    ASSERT_TRUE(reader.next(rec));
+    std::string details;
+    for (const Problem& p : rec.problems()) details += p.detail + "\n";
+    for (std::size_t i = 0, n; i < details.size(); i += n) {
+      n = utf8SequenceLength(std::string_view(details).substr(i));
+      ASSERT_NE(0u, n) << "not UTF-8 at " << i << ": " << details;
+    }
+    EXPECT_NE(std::string::npos,
+              details.find("tag \"aaaaaaaaaaaa\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC"
+                           "bbbb...\" is not 3 bytes"))
+        << details;
+    EXPECT_NE(std::string::npos, details.find(libxml ? "tag \"\xEF\xBF\xBD\" is not 3 bytes"
+                                                     : "bytes that are not UTF-8"))
+        << details;
+    if (!libxml) {
+      EXPECT_NE(std::string::npos, details.find("element \"\xEF\xBF\xBD\" is not MARCXML"))
+          << details;
+    }
   }
-  EXPECT_NE(std::string::npos, details.find("tag \"\xEF\xBF\xBD\" is not 3 bytes")) << details;
-  EXPECT_NE(std::string::npos,
-            details.find("tag \"aaaaaaaaaaaa\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC"
-                         "bbbb...\" is not 3 bytes"))
-      << details;
 }
 
 TEST(MarcXmlReader, BoundsTheTextItKeeps) {

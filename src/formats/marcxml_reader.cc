@@ -130,7 +130,7 @@ void InitXml() {
 }  // namespace
 
 MarcXmlReader::MarcXmlReader(std::unique_ptr<ChunkSource> source, const Reader::Options& options)
-    : TextRecordStream(std::move(source), options) {}
+    : TextRecordStream(std::move(source), options), scanner_(*this) {}
 
 MarcXmlReader::~MarcXmlReader() { FreeContext(); }
 
@@ -219,6 +219,25 @@ constexpr std::size_t kXmlFirstPush = 64;
 
 bool MarcXmlReader::Produce() {
   if (done_) return false;
+  if (libxml_) return ProduceXml();
+  const bool more = ReadChunk(scanner_.input());
+  const XmlScanner::Status status = more ? scanner_.Feed() : scanner_.Finish();
+  if (status == XmlScanner::Status::kForeign) {
+    // A document in another encoding or with a DOCTYPE: libxml2 reads it,
+    // and all that follows, from its first byte.
+    libxml_ = true;
+    const XmlScanner::Position at = scanner_.foreign_at();
+    base_ = Where{at.offset, at.line - 1, at.column - 1};
+    held_.assign(scanner_.ForeignDocument().data(), scanner_.ForeignDocument().size());
+    return ProduceXml();
+  }
+  if (more) return true;
+  CloseOpenRecord();
+  done_ = true;
+  return false;
+}
+
+bool MarcXmlReader::ProduceXml() {
   chunk_.swap(held_);
   held_.clear();
   const bool more = ReadChunk(chunk_);
@@ -283,7 +302,9 @@ void MarcXmlReader::OnStart(void* self, const xmlChar* localname, const xmlChar*
   MarcXmlReader* reader = XmlReaderOf(self);
   if (reader == nullptr || reader->failure_) return;
   try {
-    reader->Start(reinterpret_cast<const char*>(localname), nb_attributes, attributes);
+    reader->xml_count_ = nb_attributes;
+    reader->xml_attributes_ = attributes;
+    reader->Start(reinterpret_cast<const char*>(localname));
   } catch (...) {
     reader->Fail(self);
   }
@@ -407,6 +428,20 @@ MarcXmlReader::Where MarcXmlReader::At(const xmlChar* at) const {
 
 MarcXmlReader::Where MarcXmlReader::TextAt(const char* text, std::size_t size,
                                            std::size_t i) const {
+  if (!libxml_) {
+    // From where the scanner says the text starts.
+    Where where = text_at_;
+    for (std::size_t k = 0; k < i; ++k) {
+      if (text[k] == '\n') {
+        ++where.line;
+        where.column = 1;
+      } else {
+        ++where.column;
+      }
+    }
+    where.offset += i;
+    return where;
+  }
   // libxml2's line and column stand at the end of the text it hands; its
   // position there too, or at the text's start when the text lies in its
   // buffer.
@@ -428,6 +463,7 @@ MarcXmlReader::Where MarcXmlReader::TextAt(const char* text, std::size_t size,
 }
 
 MarcXmlReader::Where MarcXmlReader::StartTag() const {
+  if (!libxml_) return tag_at_;
   // libxml2 stands at the tag's '>' (or "/>"); its '<' is the one before, as
   // attribute values hold none.
   const xmlParserInputPtr in = ctxt_->input;
@@ -441,30 +477,96 @@ void MarcXmlReader::Report(Problem::Kind kind, const Where& at, std::string deta
   AddProblem(kind, at.offset, at.line, at.column, std::move(detail));
 }
 
-void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** attributes) {
+namespace {
+
+// Whether `s` is `literal`: compared inline, with the literal's length known.
+template <std::size_t N>
+bool Is(std::string_view s, const char (&literal)[N]) {
+  return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
+}
+
+}  // namespace
+
+template <std::size_t N>
+bool MarcXmlReader::Attribute(const char (&name)[N], std::string_view* value) {
+  if (libxml_) return XmlAttribute(xml_count_, xml_attributes_, name, value, attribute_);
+  for (std::size_t i = 0; i < fast_count_; ++i) {
+    if (Is(fast_attributes_[i].name, name)) {
+      *value = fast_attributes_[i].value;
+      return true;
+    }
+  }
+  return false;
+}
+
+MarcXmlReader::Where MarcXmlReader::Here() const {
+  if (libxml_) return At(nullptr);
+  const XmlScanner::Position at = scanner_.Here();
+  return Where{at.offset, at.line, at.column};
+}
+
+void MarcXmlReader::XmlStart(std::string_view local_name, const XmlScanner::Attribute* attributes,
+                             std::size_t count, const XmlScanner::Position& tag,
+                             const XmlScanner::Position& content) {
+  fast_attributes_ = attributes;
+  fast_count_ = count;
+  tag_at_ = Where{tag.offset, tag.line, tag.column};
+  content_at_ = Where{content.offset, content.line, content.column};
+  Start(local_name);
+}
+
+void MarcXmlReader::XmlEnd() { End(); }
+
+void MarcXmlReader::XmlText(const char* text, std::size_t size, const XmlScanner::Position& at) {
+  text_at_ = Where{at.offset, at.line, at.column};
+  Text(text, size);
+}
+
+void MarcXmlReader::XmlDamage(const XmlScanner::Position& at, std::string detail) {
+  Report(Problem::Kind::kMalformed, Where{at.offset, at.line, at.column}, std::move(detail));
+}
+
+void MarcXmlReader::XmlDrop(std::size_t depth, const XmlScanner::Position& at) {
+  // The scanner's elements are the reader's open ones, then those skipped.
+  if (depth >= open_.size()) {
+    skip_depth_ = std::min(skip_depth_, depth - open_.size());
+    return;
+  }
+  skip_depth_ = 0;
+  while (open_.size() > depth) {
+    if (open_.back() != Element::kRecord) {
+      open_.pop_back();  // a leader or field not ended is not kept
+      continue;
+    }
+    Report(Problem::Kind::kTruncated, Where{at.offset, at.line, at.column},
+           "the record ends at the damage; its fields read so far kept");
+    End();
+  }
+}
+
+void MarcXmlReader::Start(std::string_view n) {
   text_reported_ = false;
   if (skip_depth_ > 0) {
     ++skip_depth_;
     return;
   }
   const Element* parent = open_.empty() ? nullptr : &open_.back();
-  const std::string_view n(name);
   Element element;
   bool placed;
-  if (n == "collection") {
-    element = Element::kCollection;
-    placed = parent == nullptr;
-  } else if (n == "record") {
-    element = Element::kRecord;
-    placed = parent == nullptr || *parent == Element::kCollection;
-  } else if (n == "leader" || n == "controlfield" || n == "datafield") {
-    element = n == "leader"         ? Element::kLeader
-              : n == "controlfield" ? Element::kControlField
-                                    : Element::kDataField;
-    placed = parent != nullptr && *parent == Element::kRecord;
-  } else if (n == "subfield") {
+  if (Is(n, "subfield")) {
     element = Element::kSubfield;
     placed = parent != nullptr && *parent == Element::kDataField;
+  } else if (Is(n, "datafield") || Is(n, "controlfield") || Is(n, "leader")) {
+    element = n.size() == 9    ? Element::kDataField
+              : n.size() == 12 ? Element::kControlField
+                               : Element::kLeader;
+    placed = parent != nullptr && *parent == Element::kRecord;
+  } else if (Is(n, "record")) {
+    element = Element::kRecord;
+    placed = parent == nullptr || *parent == Element::kCollection;
+  } else if (Is(n, "collection")) {
+    element = Element::kCollection;
+    placed = parent == nullptr;
   } else {
     skip_depth_ = 1;
     Report(Problem::Kind::kUnknownContent, StartTag(),
@@ -484,7 +586,7 @@ void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** a
     case Element::kRecord: StartRecord(StartTag()); break;
     case Element::kSubfield: {
       std::string_view code;
-      const bool has = XmlAttribute(nb_attributes, attributes, "code", &code, attribute_);
+      const bool has = Attribute("code", &code);
       text_.clear();
       text_cut_ = false;
       prefix_ = false;
@@ -508,9 +610,12 @@ void MarcXmlReader::Start(const char* name, int nb_attributes, const xmlChar** a
       // Problems of its content are placed where it begins, after the '>'
       // libxml2 stands at (finding the start tag for every field would cost
       // a twentieth of the time).
+      if (!libxml_) {
+        StartField(element, content_at_);
+        break;
+      }
       const xmlChar* cur = ctxt_->input->cur;
-      StartField(element, At(cur != nullptr && *cur == '>' ? cur + 1 : cur), nb_attributes,
-                 attributes);
+      StartField(element, At(cur != nullptr && *cur == '>' ? cur + 1 : cur));
       break;
     }
   }
@@ -525,8 +630,7 @@ void MarcXmlReader::StartRecord(const Where& at) {
   record_full_ = false;
 }
 
-void MarcXmlReader::StartField(Element element, const Where& at, int nb_attributes,
-                               const xmlChar** attributes) {
+void MarcXmlReader::StartField(Element element, const Where& at) {
   field_at_ = at;
   text_.clear();
   text_cut_ = false;
@@ -534,7 +638,7 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
   // The tag: three bytes; blanks for what is missing, cut when longer.
   std::string_view tag;
   std::memcpy(tag_, "   ", 3);
-  if (!XmlAttribute(nb_attributes, attributes, "tag", &tag, attribute_)) {
+  if (!Attribute("tag", &tag)) {
     Report(Problem::Kind::kBadField, StartTag(),
            "field without a tag attribute; tag read as three blanks");
   } else if (tag.size() != 3) {
@@ -549,8 +653,7 @@ void MarcXmlReader::StartField(Element element, const Where& at, int nb_attribut
   for (unsigned i = 0; i < indicators_; ++i) {
     char byte = ' ';
     std::string_view value;
-    if (i < 2 &&
-        XmlAttribute(nb_attributes, attributes, i == 0 ? "ind1" : "ind2", &value, attribute_) &&
+    if (i < 2 && (i == 0 ? Attribute("ind1", &value) : Attribute("ind2", &value)) &&
         !value.empty()) {
       if (value.size() == 1) {
         byte = value[0];
@@ -684,8 +787,7 @@ void MarcXmlReader::AddField() {
 void MarcXmlReader::CloseOpenRecord() {
   const bool in = std::find(open_.begin(), open_.end(), Element::kRecord) != open_.end();
   if (in) {
-    Report(Problem::Kind::kTruncated, At(nullptr),
-           "the record ends here; its fields read so far kept");
+    Report(Problem::Kind::kTruncated, Here(), "the record ends here; its fields read so far kept");
   }
   // Closes the open elements as their end tags would.
   skip_depth_ = 0;
