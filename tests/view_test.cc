@@ -360,9 +360,10 @@ TEST(Reader, ReadsGzipDataThroughWithOffsetsOfTheUncompressedBytes) {
   EXPECT_EQ("gzip data ends inside a member", reader.readError());
 }
 
-// A file of 40-byte records that each claim 99,999 bytes goes, per byte,
-// about as fast as a file of well-formed ones: a wrong length never makes
-// the reader look at the same bytes again and again.
+// A file of 40-byte records that each claim 99,999 bytes costs per byte
+// what a file of well-formed ones costs, not 2,500 times as much: a wrong
+// length never makes the reader look at the same bytes again and again. The
+// bound is loose on purpose, so a loaded machine cannot fail it.
 TEST(Reader, BadLengthsCostNoMoreThanGoodOnes) {
   const std::string small = BuildRecord({{"001", "x"}});
   ASSERT_EQ(40u, small.size());
@@ -387,7 +388,7 @@ TEST(Reader, BadLengthsCostNoMoreThanGoodOnes) {
     return best;
   };
   const double good_s = seconds(good), bad_s = seconds(bad);
-  EXPECT_LT(bad_s, 3 * good_s + 0.01) << "good " << good_s << " s, lying lengths " << bad_s << " s";
+  EXPECT_LT(bad_s, 20 * good_s + 0.05) << "good " << good_s << " s, lying lengths " << bad_s << " s";
 }
 
 }  // namespace
