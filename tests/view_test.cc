@@ -243,8 +243,8 @@ TEST(Reader, RecoversRecordsOver99999Bytes) {
 }
 
 // Terminators one after another in a record split at them: empty pieces,
-// counted, not fields; the fields around them keep what they hold and the
-// tags of their entries.
+// counted, not fields, but where a directory entry stands for one; the
+// fields around them keep what they hold and the tags of their entries.
 TEST(Reader, SkipsTheEmptyPiecesOfASplitRecord) {
   const std::string big = LongRecord(100010);
   const std::size_t x = big.find('x');
@@ -255,17 +255,18 @@ TEST(Reader, SkipsTheEmptyPiecesOfASplitRecord) {
   ASSERT_TRUE(reader.next(rec));
   std::string tags;
   for (const FieldView& f : rec.fields()) tags += std::string(f.tag()) + ' ';
-  EXPECT_EQ("001 520 ??? ??? ", tags);
+  EXPECT_EQ("001 520 500 ??? ??? ", tags);  // the 500's entry, the third, names an empty one
   EXPECT_EQ(std::string(20, 'x'), rec.field("520")->subfield('a'));
-  EXPECT_EQ(100010u - 20 - 60000, rec.fields()[2].data().size());
-  EXPECT_EQ(Bytes("  $aafter"), rec.fields()[3].data());
+  EXPECT_EQ("", rec.fields()[2].data());
+  EXPECT_EQ(100010u - 20 - 60000, rec.fields()[3].data().size());
+  EXPECT_EQ(Bytes("  $aafter"), rec.fields()[4].data());
   bool counted = false;
   for (const Problem& p : rec.problems()) {
     if (p.kind != Problem::Kind::kEmptyFieldsSkipped) continue;
     counted = true;
-    EXPECT_EQ(59999u, p.value);  // the first terminator ends the 520
-    EXPECT_EQ(x + 21, p.offset);
-    EXPECT_EQ("empty fields between field terminators skipped (59999)", p.describe());
+    EXPECT_EQ(59998u, p.value);  // the first terminator ends the 520
+    EXPECT_EQ(x + 22, p.offset);
+    EXPECT_EQ("empty fields between field terminators skipped (59998)", p.describe());
   }
   EXPECT_TRUE(counted);
 

@@ -125,7 +125,8 @@ struct QUILLET_EXPORT Problem {
     kUnbuildable,     ///< a record that cannot be written as ISO 2709; skipped
     kMoreProblems,    ///< the record's problems past the first kMaxListed; `value` counts them
     /// Field terminators that follow another where the data is split at
-    /// them: empty pieces, not kept as fields; `value` counts them
+    /// them: empty pieces no directory entry stands for, not kept as
+    /// fields; `value` counts them
     kEmptyFieldsSkipped,
   };
 

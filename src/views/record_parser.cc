@@ -150,17 +150,25 @@ class RecordParser {
   // Fields cut at field terminators, tagged by the directory in order:
   // records over 99,999 bytes, whose positions five digits cannot state.
   //
-  // A terminator that follows another ends an empty piece, which is no
-  // field: a record of millions of terminators would otherwise be millions
-  // of fields of nothing, 32 bytes each for one byte of input. The pieces
-  // still take their entry's tag, so the fields after them keep theirs, and
-  // one problem counts them.
+  // A terminator that follows another ends an empty piece. It is an empty
+  // field where a directory entry (of digits) stands for it, as in records
+  // written with unstated lengths; past the entries, or where they are no
+  // entries, it is no field: a record of millions of terminators would
+  // otherwise be millions of fields of nothing, 32 bytes each for one byte
+  // of input, where the entries bound them to one per 12 bytes. The pieces
+  // skipped still take their entry's place, so the fields after them keep
+  // their tags, and one problem counts them.
   void BySplitting() {
     Report(Problem::Kind::kDirectorySplit, base_, -1, nullptr, entries_);
     std::size_t pos = base_, i = 0, empty = 0, first_empty = 0;
     while (pos < data_end_) {
       if (p_[pos] == kFieldTerminator) {
-        if (empty++ == 0) first_empty = pos;
+        DirectoryEntry e;
+        if (i < entries_ && DirectoryEntry::Decode(Entry(i), &e)) {
+          Add(Entry(i), pos, pos);
+        } else if (empty++ == 0) {
+          first_empty = pos;
+        }
         ++i;
         ++pos;
         continue;
