@@ -5,6 +5,7 @@
 
 #include "common/digits.h"
 #include "common/directory_entry.h"
+#include "common/word_scan.h"
 #include "quillet/iso2709.h"
 #include "views/leader_digit.h"
 #include "views/problem.h"
@@ -27,6 +28,10 @@ namespace {
 // The tag of fields found past the last directory entry when the data is
 // split at field terminators.
 constexpr char kNoTag[] = "???";
+
+// Eight field terminators, as word_scan::Load8() reads them.
+constexpr std::uint64_t kEightTerminators = 0x1E1E1E1E1E1E1E1EULL;
+static_assert(kFieldTerminator == '\x1E', "the terminator of kEightTerminators");
 
 // Takes one framed record apart: leader, directory, fields in directory
 // order, and the problems found in them. Directories that cannot address
@@ -171,6 +176,13 @@ class RecordParser {
         }
         ++i;
         ++pos;
+        if (i >= entries_) {  // past the entries: the rest of a run, eight at a time
+          const std::size_t from = pos;
+          while (data_end_ - pos >= 8 && word_scan::Load8(p_ + pos) == kEightTerminators) pos += 8;
+          if (empty == 0 && pos != from) first_empty = from;
+          empty += pos - from;
+          i += pos - from;
+        }
         continue;
       }
       const void* t = std::memchr(p_ + pos, kFieldTerminator, data_end_ - pos);
