@@ -130,6 +130,16 @@ cp "$work/out" "$work/rebuilt.mrc"
 same "rebuilt records read back" "$work/before" "$work/after"
 run 1 "rebuilt records check" "$dump" --check "$work/rebuilt.mrc"
 check "only the fields' own damage is left" '[ "$(grep -c "record" "$work/err")" = 3 ] && grep -q "5 records read, 1 with problems$" "$work/err"'
+# Converted to UTF-8, indicators and codes that are not ASCII are replaced
+# and reported, and the record left with no field by -t reads back through
+# the classic interface.
+printf '00044nam  2200037   4500245000600000\036\341\342\037\343x\036\035' >"$work/marc8.mrc"
+run 1 "marc of bytes that are no UTF-8" "$dump" --format marc "$work/marc8.mrc"
+check "replaced and reported" 'grep -q "3 bytes of the leader, indicators or subfield codes that are no UTF-8 replaced" "$work/err" && [ "$(tail -c 7 "$work/out" | head -c 5)" = "  $(printf "\037")?x" ]'
+run 0 "marc of no field" "$dump" --format marc --tag 100 "$work/marc8.mrc"
+cp "$work/out" "$work/nofield.mrc"
+run 1 "no field through the classic interface" "$dump" --check --strict --charset raw "$work/nofield.mrc"
+check "no field read by the classic interface" '! grep -q "Invalid base offset" "$work/err" && grep -q "Missing field 001" "$work/err"'
 
 # The same bytes from a file, from stdin and through a FIFO: the same
 # output, problems and exit code.

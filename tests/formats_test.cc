@@ -2,10 +2,12 @@
 // shapes and escapes of the formats, whatever the bytes.
 #include <gtest/gtest.h>
 #include <quillet/formats.h>
+#include <quillet/quillet.h>
 #include <quillet/text.h>
 #include <quillet/view.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "support/record_builder.h"
@@ -16,6 +18,7 @@ namespace {
 using quillet_test::BuildRecord;
 using quillet_test::Bytes;
 using quillet_test::DataContent;
+using quillet_test::Patched;
 
 std::string Written(Format format, const std::string& bytes,
                     TextOptions options = {Charset::kRaw}) {
@@ -278,6 +281,82 @@ TEST(Formats, Iso2709IsCopiedWhenNothingChangesAndWrittenAnewOtherwise) {
   const RecordView some = RecordView::parse(out.view().data(), out.size());
   ASSERT_EQ(1u, some.fields().size());
   EXPECT_EQ("245", some.fields()[0].tag());
+}
+
+// Written anew, a record takes the shape of leader/10-11 `22` whatever its
+// input said, keeps every byte of its fields, and reads back through both
+// interfaces; as UTF-8 it holds no byte that is not.
+TEST(Formats, Iso2709WrittenAnewIsShapedAsItsLeaderSays) {
+  // Seven indicators and four-byte codes, and a base address that is no
+  // number: repaired, so written anew.
+  const std::string odd = Patched(
+      BuildRecord({{"001", "1"}, {"245", Bytes("1234567$abcTitle$xyz/")}}, {"nam a74", " a 9974"}),
+      12, "0004x");
+  const std::string shaped = Written(Format::kIso2709, odd, {Charset::kAuto});
+  // Two indicators; the other five before the first delimiter, the code's
+  // other bytes at the front of the value.
+  EXPECT_EQ(BuildRecord({{"001", "1"}, {"245", Bytes("1234567$abcTitle$xyz/")}}), shaped);
+  Record classic(shaped.data(), static_cast<unsigned>(shaped.size()));
+  EXPECT_EQ(2, std::distance(classic.getFMapBegin(), classic.getFMapEnd()));
+
+  // Codes of no byte (leader/11 1): each subfield gets the code ?.
+  const std::string code_less =
+      Patched(BuildRecord({{"245", Bytes("10$Title$more")}}, {"nam a21"}), 12, "0004x");
+  EXPECT_EQ(BuildRecord({{"245", Bytes("10$?Title$?more")}}),
+            Written(Format::kIso2709, code_less, {Charset::kAuto}));
+  // No indicators (leader/10 0): two blanks, the bytes kept after them.
+  const std::string none =
+      Patched(BuildRecord({{"245", Bytes("10$aT")}}, {"nam a02"}), 12, "0004x");
+  EXPECT_EQ(BuildRecord({{"245", Bytes("  10$aT")}}),
+            Written(Format::kIso2709, none, {Charset::kAuto}));
+
+  // A record of no field, as read (26 bytes) or left by a filter: a data
+  // area of one terminator, which the classic interface reads.
+  const std::string empty = std::string("00026nam a2200025 a 4500") + '\x1E' + '\x1D';
+  for (const std::string& written : {Written(Format::kIso2709, empty, {Charset::kAuto}), [] {
+                                       const std::string one = BuildRecord({{"001", "1"}});
+                                       const RecordView rec =
+                                           RecordView::parse(one.data(), one.size());
+                                       RecordText text;
+                                       text.start(rec);
+                                       OutputBuffer out;
+                                       writeIso2709(rec, text, out, TagFilter({"245"}));
+                                       return std::string(out.view());
+                                     }()}) {
+    EXPECT_EQ(BuildRecord({}), written);
+    const quillet_test::ExactBuffer exact(written);
+    const RecordView back = RecordView::parse(exact.data(), exact.size());
+    EXPECT_TRUE(back.problems().empty());
+    EXPECT_TRUE(back.fields().empty());
+    Record record(exact.data(), exact.size());
+    EXPECT_EQ(record.getFMapBegin(), record.getFMapEnd());  // no throw
+  }
+
+  // MARC-8 converted to UTF-8: indicators, codes and leader bytes that are
+  // not ASCII are no UTF-8 on their own; blanks, the code ?, and counted.
+  const std::string marc8 = BuildRecord({{"245",
+                                          "\xE1\xE2\x1F\xE3"
+                                          "Caf\xE2"
+                                          "e\x1F"
+                                          "bx"}},
+                                        {"nam  22",
+                                         " \xFF"
+                                         "a4500"});
+  const quillet_test::ExactBuffer exact(marc8);
+  const RecordView rec = RecordView::parse(exact.data(), exact.size());
+  RecordText text;
+  text.start(rec);
+  OutputBuffer out;
+  EXPECT_EQ(4u, writeIso2709(rec, text, out));
+  EXPECT_TRUE(isUtf8(out.view()));
+  EXPECT_EQ(BuildRecord({{"245", Bytes("  $?Cafe\xCC\x81$bx")}}, {"nam a22", "  a4500"}),
+            std::string(out.view()));
+  // A UTF-8 record whose leader alone is not: written anew, not copied.
+  const std::string utf8 = BuildRecord({{"245", Bytes("10$aT")}}, {"nam a22",
+                                                                   " \xFF"
+                                                                   "a4500"});
+  EXPECT_EQ(BuildRecord({{"245", Bytes("10$aT")}}, {"nam a22", "  a4500"}),
+            Written(Format::kIso2709, utf8, {Charset::kAuto}));
 }
 
 }  // namespace

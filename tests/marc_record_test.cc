@@ -420,6 +420,7 @@ TEST(MarcRecord, UnstatedLengthsAreWrittenAsZerosTheViewsReadBack) {
   rec.addControlField("001", "1");
   rec.addDataField("505", '0', ' ', {{'a', std::string(12000, 'x')}, {'t', "T"}});
   rec.addDataField("650", ' ', '0', {{'a', "A"}});
+  rec.addControlField("009", "");  // empty: read back though terminators follow each other
   MarcWriteOptions unstated;
   unstated.unstated_lengths = true;
   std::string bytes = rec.toIso2709(unstated);
@@ -525,7 +526,9 @@ TEST(MarcRecord, CorpusRecordsWriteBackAsRead) {
       if (TwoAndTwo(view.leader())) {
         EXPECT_EQ(Fields(view), Fields(rec));
       }
-      if (view.problems().empty() && InDirectoryOrder(view) && TwoAndTwo(view.leader())) {
+      // A record of no field gets a data area, so is laid out otherwise.
+      if (view.problems().empty() && InDirectoryOrder(view) && TwoAndTwo(view.leader()) &&
+          !view.fields().empty()) {
         ++clean;
         EXPECT_EQ(view.bytes(), out);
         continue;

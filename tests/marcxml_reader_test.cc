@@ -107,9 +107,13 @@ TEST(MarcXmlReader, ReadsEveryWellFormedRealRecordBackAsItWasWritten) {
     const std::string bytes = quillet_test::ReadFile(path);
     Reader reader(bytes.data(), bytes.size());
     std::vector<std::string> clean;
+    std::vector<bool> shaped;  // the records compared decoded
     RecordView rec;
     while (reader.next(rec)) {
-      if (rec.problems().empty() && quillet_test::PlainCodes(rec)) clean.emplace_back(rec.bytes());
+      if (rec.problems().empty() && quillet_test::PlainCodes(rec)) {
+        clean.emplace_back(rec.bytes());
+        shaped.push_back(quillet_test::TwoIndicatorsOneByteCodes(rec));
+      }
     }
     if (clean.empty()) continue;
     const std::vector<std::string> converted =
@@ -120,6 +124,7 @@ TEST(MarcXmlReader, ReadsEveryWellFormedRealRecordBackAsItWasWritten) {
       const std::pair<const char*, const std::string*> written[] = {{"raw", &clean[i]},
                                                                     {"decoded", &converted[i]}};
       for (const auto& how : written) {
+        if (how.second == &converted[i] && !shaped[i]) continue;
         const std::string loss = XmlLoss(*how.second);
         if (loss.empty()) continue;
         lossy.insert(path.string() + " " + how.first + record);

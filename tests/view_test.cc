@@ -242,6 +242,50 @@ TEST(Reader, RecoversRecordsOver99999Bytes) {
   EXPECT_TRUE(rec.problems().empty());
 }
 
+// Terminators one after another in a record split at them: empty pieces,
+// counted, not fields, but where a directory entry stands for one; the
+// fields around them keep what they hold and the tags of their entries.
+TEST(Reader, SkipsTheEmptyPiecesOfASplitRecord) {
+  const std::string big = LongRecord(100010);
+  const std::size_t x = big.find('x');
+  // 60,000 terminators inside the 520, twenty bytes into its value.
+  const ExactBuffer exact(Patched(big, x + 20, std::string(60000, '\x1E')));
+  Reader reader(exact.data(), exact.size());
+  RecordView rec;
+  ASSERT_TRUE(reader.next(rec));
+  std::string tags;
+  for (const FieldView& f : rec.fields()) tags += std::string(f.tag()) + ' ';
+  EXPECT_EQ("001 520 500 ??? ??? ", tags);  // the 500's entry, the third, names an empty one
+  EXPECT_EQ(std::string(20, 'x'), rec.field("520")->subfield('a'));
+  EXPECT_EQ("", rec.fields()[2].data());
+  EXPECT_EQ(100010u - 20 - 60000, rec.fields()[3].data().size());
+  EXPECT_EQ(Bytes("  $aafter"), rec.fields()[4].data());
+  bool counted = false;
+  for (const Problem& p : rec.problems()) {
+    if (p.kind != Problem::Kind::kEmptyFieldsSkipped) continue;
+    counted = true;
+    EXPECT_EQ(59998u, p.value);  // the first terminator ends the 520
+    EXPECT_EQ(x + 22, p.offset);
+    EXPECT_EQ("empty fields between field terminators skipped (59998)", p.describe());
+  }
+  EXPECT_TRUE(counted);
+
+  // Nothing but terminators after the leader: no field at all, and the
+  // problems of a sound-sized list.
+  const std::string leader = "00000nam  2299999   4500";
+  const ExactBuffer terminators(leader + std::string(std::size_t{1} << 20, '\x1E') + '\x1D');
+  Reader only(terminators.data(), terminators.size());
+  ASSERT_TRUE(only.next(rec));
+  EXPECT_EQ(0u, rec.fields().size());
+  const Span<Problem> problems = rec.problems();
+  ASSERT_FALSE(problems.empty());
+  EXPECT_LT(problems.size(), 10u);
+  const Problem& last = problems[problems.size() - 1];
+  EXPECT_EQ(Problem::Kind::kEmptyFieldsSkipped, last.kind);
+  // Every terminator after the base address, which is past the directory's.
+  EXPECT_EQ((std::size_t{1} << 20) - (99999 - 24), last.value);
+}
+
 TEST(Reader, StrictModeFramesByTheDeclaredLengthOnly) {
   Reader::Options strict;
   strict.strict = true;

@@ -161,11 +161,19 @@ enum class OutputCharset : std::uint8_t {
 };
 
 /// ISO 2709: the record's bytes as read when they need no change (not
-/// repaired, every field written, the text already in the character set
-/// asked for); otherwise the record written anew, with its text as `text`
-/// gives it, encoded as `charset` says, and leader/09 saying which. Raw text
-/// (Charset::kRaw) is written as read whatever `charset` says. Returns how
-/// many characters MARC-8 lacks were written as references.
+/// repaired, every field written, some field, the text already in the
+/// character set asked for, a UTF-8 leader all ASCII); otherwise the record
+/// written anew, with its text as `text` gives it, encoded as `charset`
+/// says, and leader/09 saying which. A record written anew has two
+/// indicators and one-byte codes, and leader/10-11 `22`, whatever its input
+/// said (indicators past the second stay before the first delimiter, a
+/// missing one is a blank, the bytes of a longer code stay at the front of
+/// the value, subfields of a record whose leader/11 says codes of no byte
+/// get `?`); one of no field gets a data area of one field terminator.
+/// Written as UTF-8, a byte of its leader, indicators or codes that is not
+/// ASCII, and so no UTF-8 on its own, becomes a blank (a code `?`). Raw text (Charset::kRaw) is
+/// written as read whatever `charset` says. Returns how many characters MARC-8 lacks were written
+/// as references; for UTF-8, how many bytes of the leader, indicators and codes were replaced.
 /// @throws std::length_error when a field or the record is too long for the
 /// format's lengths (nothing is appended then).
 QUILLET_EXPORT std::size_t writeIso2709(const RecordView& rec, RecordText& text, OutputBuffer& out,

@@ -239,8 +239,10 @@ class QUILLET_EXPORT MarcRecord {
   // Writing.
 
   /// Appends the record as ISO 2709 to `out`: leader, a fresh directory,
-  /// the fields, with the record length and base address computed. Nothing
-  /// is appended when it throws.
+  /// the fields, with the record length and base address computed. A
+  /// record of no field has a data area of one field terminator (27 bytes in
+  /// all), which the classic interface reads. Nothing is appended when it
+  /// throws.
   /// @throws std::length_error for a field or record too long for the
   /// format's lengths (see MarcWriteOptions::unstated_lengths), naming the field:
   /// "field 505 (entry 12) is 12345 bytes long; ISO 2709 allows 9,999".

@@ -124,6 +124,10 @@ struct QUILLET_EXPORT Problem {
     kBadField,        ///< a field that cannot be taken as it stands; `detail` says how it was read
     kUnbuildable,     ///< a record that cannot be written as ISO 2709; skipped
     kMoreProblems,    ///< the record's problems past the first kMaxListed; `value` counts them
+    /// Field terminators that follow another where the data is split at
+    /// them: empty pieces no directory entry stands for, not kept as
+    /// fields; `value` counts them
+    kEmptyFieldsSkipped,
   };
 
   /// The most problems a record lists one by one; the rest are counted by

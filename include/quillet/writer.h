@@ -52,7 +52,9 @@ class QUILLET_EXPORT RecordWriter {
   void clear();
 
   /// The record's bytes: leader, directory, fields, each field and the
-  /// directory ended by 0x1E, the record by 0x1D.
+  /// directory ended by 0x1E, the record by 0x1D. A record of no field has
+  /// a data area of one 0x1E (27 bytes in all), so that its base address
+  /// stands before the record terminator, as the classic interface wants.
   /// @throws std::length_error when a field is longer than 9,998 bytes
   /// (four digits state its length with the terminator), or the record
   /// longer than 99,999 bytes (five digits state its length).

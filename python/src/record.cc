@@ -44,6 +44,7 @@ const char* KindName(Problem::Kind kind) {
     case Problem::Kind::kBadField: return "bad_field";
     case Problem::Kind::kUnbuildable: return "unbuildable";
     case Problem::Kind::kMoreProblems: return "more_problems";
+    case Problem::Kind::kEmptyFieldsSkipped: return "empty_fields_skipped";
   }
   return "unknown";
 }

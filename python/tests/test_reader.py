@@ -109,6 +109,18 @@ def test_junk_after_the_last_record_is_on_the_reader():
     assert [p.kind for p in reader.problems] == ["junk_skipped"]
 
 
+def test_a_record_of_terminators_is_no_field():
+    # A megabyte of field terminators: counted by one problem, not a
+    # million empty fields.
+    data = b"00000nam  2299999   4500" + b"\x1e" * (1 << 20) + b"\x1d"
+    for rec in quillet.read(data):
+        assert rec.fields == []
+        assert len(rec.problems) < 10
+        last = rec.problems[-1]
+        assert last.kind == "empty_fields_skipped"
+        assert str(last) == "empty fields between field terminators skipped (948601)"
+
+
 def test_gzip_input_is_read_through(tmp_path):
     import gzip
     path = tmp_path / "sample.mrc.gz"

@@ -624,7 +624,11 @@ bool MarcRecord::setSubfield(std::size_t field, char code, std::string_view valu
 // ---- writing
 
 std::size_t MarcRecord::measure(const MarcWriteOptions& options) const {
-  std::size_t total = kLeaderSize + fields_.size() * kDirectoryEntryLength + 2;
+  // A record of no field gets a data area of one field terminator, as
+  // RecordWriter writes it: the classic interface refuses a base address
+  // on the record terminator.
+  std::size_t total =
+      kLeaderSize + fields_.size() * kDirectoryEntryLength + 2 + (fields_.empty() ? 1 : 0);
   bool unstated = false;
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     const Field& f = fields_[i];
@@ -743,6 +747,7 @@ void MarcRecord::serialize(char* out, std::size_t size) const {
   }
   if (run_length != 0) std::memcpy(run_out, run, run_length);
   *entry = kFieldTerminator;
+  if (fields_.empty()) *p++ = kFieldTerminator;
   *p = kRecordTerminator;
 }
 

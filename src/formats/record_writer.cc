@@ -81,7 +81,11 @@ std::string RecordWriter::build() const {
 void RecordWriter::appendTo(std::string& out) const {
   const std::size_t fields = ends_.size();
   const std::size_t base = kLeaderLength + fields * kDirectoryEntryLength + 1;
-  const std::size_t length = base + data_.size() + 1;
+  // A record of no field still gets a data area, of one field terminator:
+  // with none the base address would stand on the record terminator, which
+  // the classic interface refuses ("Invalid base offset").
+  const bool no_field = fields == 0;
+  const std::size_t length = base + data_.size() + (no_field ? 1 : 0) + 1;
   if (length > kMaxRecordLength) throw std::length_error("record longer than 99999 bytes");
   for (std::size_t i = 0, from = 0; i < fields; from = ends_[i++]) {
     if (ends_[i] - from > kMaxFieldLength) throw std::length_error("field longer than 9998 bytes");
@@ -103,6 +107,7 @@ void RecordWriter::appendTo(std::string& out) const {
   }
   p[base - 1] = kFieldTerminator;
   out += data_;
+  if (no_field) out += kFieldTerminator;
   out += kRecordTerminator;
 }
 

@@ -50,6 +50,7 @@ const char* Problem::message() const noexcept {
     case Kind::kBadField: return "field repaired";
     case Kind::kUnbuildable: return "record cannot be written as ISO 2709; skipped";
     case Kind::kMoreProblems: return "more problems in the record, not listed";
+    case Kind::kEmptyFieldsSkipped: return "empty fields between field terminators skipped";
   }
   return "unknown problem";
 }
@@ -67,7 +68,8 @@ std::string Problem::describe() const {
       particulars = value == kNotANumber ? "declared length not a number"
                                          : "declared " + std::to_string(value);
       break;
-    case Kind::kMoreProblems: particulars = std::to_string(value); break;
+    case Kind::kMoreProblems:
+    case Kind::kEmptyFieldsSkipped: particulars = std::to_string(value); break;
     case Kind::kReadError:
     case Kind::kMalformed:
     case Kind::kUnknownContent:

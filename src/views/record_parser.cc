@@ -5,6 +5,7 @@
 
 #include "common/digits.h"
 #include "common/directory_entry.h"
+#include "common/word_scan.h"
 #include "quillet/iso2709.h"
 #include "views/leader_digit.h"
 #include "views/problem.h"
@@ -27,6 +28,10 @@ namespace {
 // The tag of fields found past the last directory entry when the data is
 // split at field terminators.
 constexpr char kNoTag[] = "???";
+
+// Eight field terminators, as word_scan::Load8() reads them.
+constexpr std::uint64_t kEightTerminators = 0x1E1E1E1E1E1E1E1EULL;
+static_assert(kFieldTerminator == '\x1E', "the terminator of kEightTerminators");
 
 // Takes one framed record apart: leader, directory, fields in directory
 // order, and the problems found in them. Directories that cannot address
@@ -149,10 +154,37 @@ class RecordParser {
 
   // Fields cut at field terminators, tagged by the directory in order:
   // records over 99,999 bytes, whose positions five digits cannot state.
+  //
+  // A terminator that follows another ends an empty piece. It is an empty
+  // field where a directory entry (of digits) stands for it, as in records
+  // written with unstated lengths; past the entries, or where they are no
+  // entries, it is no field: a record of millions of terminators would
+  // otherwise be millions of fields of nothing, 32 bytes each for one byte
+  // of input, where the entries bound them to one per 12 bytes. The pieces
+  // skipped still take their entry's place, so the fields after them keep
+  // their tags, and one problem counts them.
   void BySplitting() {
     Report(Problem::Kind::kDirectorySplit, base_, -1, nullptr, entries_);
-    std::size_t pos = base_, i = 0;
+    std::size_t pos = base_, i = 0, empty = 0, first_empty = 0;
     while (pos < data_end_) {
+      if (p_[pos] == kFieldTerminator) {
+        DirectoryEntry e;
+        if (i < entries_ && DirectoryEntry::Decode(Entry(i), &e)) {
+          Add(Entry(i), pos, pos);
+        } else if (empty++ == 0) {
+          first_empty = pos;
+        }
+        ++i;
+        ++pos;
+        if (i >= entries_) {  // past the entries: the rest of a run, eight at a time
+          const std::size_t from = pos;
+          while (data_end_ - pos >= 8 && word_scan::Load8(p_ + pos) == kEightTerminators) pos += 8;
+          if (empty == 0 && pos != from) first_empty = from;
+          empty += pos - from;
+          i += pos - from;
+        }
+        continue;
+      }
       const void* t = std::memchr(p_ + pos, kFieldTerminator, data_end_ - pos);
       const std::size_t end =
           t ? static_cast<std::size_t>(static_cast<const char*>(t) - p_) : data_end_;
@@ -163,6 +195,9 @@ class RecordParser {
       Add(tag, pos, end);
       ++i;
       pos = end + 1;
+    }
+    if (empty != 0) {
+      Report(Problem::Kind::kEmptyFieldsSkipped, first_empty, -1, nullptr, empty);
     }
   }
 

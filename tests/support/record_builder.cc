@@ -30,6 +30,9 @@ std::string BuildRecord(const std::vector<FieldSpec>& fields, const LeaderSpec& 
     data += kFieldTerminator;
   }
   directory += kFieldTerminator;
+  // No field: a data area of one terminator, as the library writes such a
+  // record, so that the base address does not stand on the record terminator.
+  if (fields.empty()) data += kFieldTerminator;
   const std::size_t base = 24 + directory.size();
   const std::size_t length = base + data.size() + 1;
   std::string record = Digits(length, 5) + leader.pos5to11 + Digits(base, 5) + leader.pos17to23;

@@ -32,7 +32,8 @@ struct LeaderSpec {
   std::string pos17to23 = " a 4500";
 };
 
-// A record with one directory entry per field, in the order given.
+// A record with one directory entry per field, in the order given; one of
+// no field has a data area of one field terminator (27 bytes).
 std::string BuildRecord(const std::vector<FieldSpec>& fields, const LeaderSpec& leader = {});
 
 // Data field content: indicators, then 0x1F + code + data for each subfield.

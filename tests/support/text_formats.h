@@ -38,6 +38,11 @@ std::string Rebuilt(const std::string& bytes);
 // record is ASCII: other bytes cannot be written as UTF-8 text one byte each.
 bool PlainCodes(const quillet::RecordView& rec);
 
+// Whether leader/10-11 read as two indicators and one-byte codes, as they
+// do when they are `22` or no digits: the shape the ISO 2709 writer gives
+// every record it writes anew.
+bool TwoIndicatorsOneByteCodes(const quillet::RecordView& rec);
+
 // Reads every real file below `dir`; its well-formed records (no problem,
 // PlainCodes(), nothing `format` has no room for) are written in `format`,
 // read back as `input`, and compared with what they must be: the same

@@ -224,6 +224,14 @@ bool Dumper::Process(const std::string& name, std::uint64_t ordinal, const Recor
                           " that XML does not allow replaced with U+FFFD");
         bad = true;
       }
+      if (replaced != 0 && options_.format == quillet::Format::kIso2709 &&
+          options_.to_charset == quillet::OutputCharset::kText) {
+        ReportProblem(name, ordinal, rec.offset(),
+                      std::to_string(replaced) + (replaced == 1 ? " byte" : " bytes") +
+                          " of the leader, indicators or subfield codes that are no UTF-8"
+                          " replaced (a blank, a code ?)");
+        bad = true;
+      }
       break;
     }
     case Mode::kStats: tag_stats_.Add(rec); break;
