@@ -10,7 +10,8 @@ input that is no ISO 2709 at all (ValueError) raises.
 """
 from ._quillet import Field, Problem, Reader, Record, __version__
 
-__all__ = ["Field", "Problem", "Reader", "Record", "read", "__version__"]
+__all__ = ["Field", "Problem", "Reader", "Record", "read", "to_long", "to_wide", "problems",
+           "__version__"]
 
 
 def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0, format="auto"):
@@ -36,3 +37,12 @@ def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0,
     """
     return Reader(source, charset=charset, raw=raw, nfc=nfc, strict=strict, start=start,
                   format=format)
+
+
+def __getattr__(name):
+    # The tables need pandas: imported on first use, so that reading
+    # records does not.
+    if name in ("to_long", "to_wide", "problems"):
+        from . import table
+        return getattr(table, name)
+    raise AttributeError(f"module 'quillet' has no attribute {name!r}")
