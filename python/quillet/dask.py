@@ -92,8 +92,8 @@ def to_wide(source, columns, *, blocksize="64MiB", charset="auto", format="auto"
 def problems(source, *, blocksize="64MiB", charset="auto", format="auto", storage_options=None):
     """quillet.problems() of every file, as a dask DataFrame (see to_long()).
     A record without a 001 takes the last one before it in its file, across
-    blocks. Lines and columns in the messages of text formats count from the
-    start of the block."""
+    blocks, and lines in the messages of text formats count from the file's
+    start, as on one machine."""
     return _frame(source, blocksize, charset, format, storage_options, _table._problems, ())
 
 
@@ -216,22 +216,26 @@ def _seek_end(f, position, pattern, length):
 
 def _block(fs, spec):
     """The bytes one block reads (for MARCXML inside its collection's
-    opening and closing), the offset in the file they count from, and the
-    format to read them as."""
+    opening and closing), the offset in the file they count from, the format
+    to read them as, and for text formats the lines of the block's own bytes
+    and of the opening put before them (for the line numbers of problems)."""
     file, offset, size = spec
     with fs.open(file.path, "rb") as f:
         if size is None:
-            return f.read(), 0, file.format
+            return f.read(), 0, file.format, (0, 0)
         pattern = _ENDS[file.format]
         start = 0 if offset == 0 else _seek_end(f, offset, pattern, file.length)
         end = _seek_end(f, offset + size, pattern, file.length)
         f.seek(start)
         data = f.read(max(end - start, 0))
+    if file.format == "marc":
+        return data, start, file.format, (0, 0)
+    lines = data.count(b"\n")
     if file.format != "xml" or not data:
-        return data, start, file.format
+        return data, start, file.format, (lines, 0)
     before = file.opening if start > 0 else b""
     after = file.closing if end < file.length else b""
-    return before + data + after, start - len(before), file.format
+    return before + data + after, start - len(before), file.format, (lines, before.count(b"\n"))
 
 
 def _located(error, spec, start=None):
@@ -294,20 +298,20 @@ class _Block:
 
 def _block_records(fs, spec, options):
     try:
-        data, start, fmt = _block(fs, spec)
+        data, start, fmt, _ = _block(fs, spec)
     except Exception as e:
         raise _located(e, spec) from e
     return _Block(data, start, fmt, options, spec)
 
 
 def _block_table(fs, spec, build, args, charset):
-    """(frame, records, last 001) of one block, by the native code."""
+    """(frame, records, last 001, lines) of one block, by the native code."""
     try:
-        data, start, fmt = _block(fs, spec)
+        data, start, fmt, lines = _block(fs, spec)
     except Exception as e:
         raise _located(e, spec) from e
     try:
-        return build(data, *args, charset, fmt, start=start, name=spec[0].path)
+        return build(data, *args, charset, fmt, start=start, name=spec[0].path) + (lines,)
     except Exception as e:
         raise _located(e, spec, start) from e
 
@@ -323,39 +327,50 @@ def _frame(source, blocksize, charset, format, storage_options, build, args):
     fs, blocks = _plan(source, blocksize, format, storage_options)
     meta = clear_known_categories(build(b"", *args, charset, "marc", name="")[0])
     frames = []
-    carry = None  # per file: (records, last 001) of its blocks so far
+    carry = None  # per file: (records, last 001, lines) of its blocks so far
     for spec in blocks:
         if spec[1] == 0:
-            carry = delayed((0, None))
+            carry = delayed((0, None, 0))
         result = delayed(_block_table, pure=True)(fs, spec, build, args, charset)
         frames.append(delayed(_continued, pure=True)(result, carry))
         carry = delayed(_carry, pure=True)(delayed(_counts, pure=True)(result), carry)
     if not frames:
         return dd.from_pandas(meta, npartitions=1)
-    return dd.from_delayed(frames, meta=meta)
+    # Every block's frame is made by the same code as `meta`: no need to check
+    # each one against it.
+    return dd.from_delayed(frames, meta=meta, verify_meta=False)
 
 
 def _counts(result):
-    """What the next block of the file needs of this one: records and last 001."""
-    return result[1], result[2]
+    """What the next block of the file needs of this one: its records, last
+    001 and lines."""
+    return result[1], result[2], result[3][0]
 
 
 def _carry(counts, before):
-    records, last = counts
-    return before[0] + records, last if last is not None else before[1]
+    records, last, lines = counts
+    return (before[0] + records, last if last is not None else before[1], before[2] + lines)
+
+
+_LINE = re.compile(r"\(line (\d+), column")
 
 
 def _continued(result, before):
     """The block's frame numbered from the records of the blocks before it
-    in its file; rows of records without a 001 before the block's first one
-    take the last 001 of those blocks (problems only)."""
-    frame = result[0]
-    records, last = before
+    in its file; for problems, rows of records without a 001 before the
+    block's first one take the last 001 of those blocks, and lines in the
+    messages of text formats count from the file's start."""
+    frame, _, _, (_, opening) = result
+    records, last, lines = before
     if records:
         frame["record"] = frame["record"] + records
-    if last is not None and "kind" in frame.columns:
-        missing = frame["control_number"].isna()
-        frame.loc[missing, "control_number"] = last
+    if "kind" in frame.columns:
+        if last is not None:
+            frame.loc[frame["control_number"].isna(), "control_number"] = last
+        shift = lines - opening
+        if shift:
+            frame["message"] = frame["message"].str.replace(
+                _LINE, lambda m: f"(line {int(m.group(1)) + shift}, column", regex=True)
     return frame
 
 
