@@ -67,6 +67,8 @@ def main():
                         help="an existing Dask scheduler, e.g. tcp://HOST:8786")
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 1,
                         help="workers of the local cluster (default: one per core)")
+    parser.add_argument("--processes", action="store_true",
+                        help="a local cluster of worker processes, not threads of one")
     parser.add_argument("--blocksize", default="32MiB",
                         help="bytes per block of a file (default: 32MiB)")
     parser.add_argument("--verbose", action="store_true",
@@ -82,10 +84,17 @@ def main():
     if args.scheduler:
         client = Client(args.scheduler)
     else:
-        # Processes: building a block's table releases the GIL, but making
-        # its Python strings and pandas' counting hold it.
-        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                               dashboard_address=None)
+        # Threads of one process by default: reading and decoding a block,
+        # most of the work, releases the GIL, and such a cluster starts in a
+        # fraction of the time worker processes take (bench/README.md).
+        if args.processes:
+            cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
+                                   dashboard_address=None)
+        else:
+            # (tcp: Debian's distributed fails some tasks over its in-process
+            # transport.)
+            cluster = LocalCluster(n_workers=1, threads_per_worker=args.workers, processes=False,
+                                   protocol="tcp", host="127.0.0.1", dashboard_address=None)
         client = Client(cluster)
     with client:
         ready = time.perf_counter()

@@ -35,7 +35,8 @@ using quillet::SubfieldView;
 // --- Columns, filled without the GIL --------------------------------------
 
 // Texts (or absent values) kept as bytes in one buffer; made Python objects
-// in one pass with the GIL held.
+// in one pass with the GIL held. Owns its bytes; filled by one thread
+// without the GIL, then read with it.
 class TextColumn {
  public:
   void Add(std::string_view s) {
@@ -64,7 +65,8 @@ class TextColumn {
 
 // The distinct texts of a categorical column, each given a code in the order
 // first seen. The text of a tag, indicator or code depends on its bytes and
-// the charset only, so each distinct byte string is looked up once.
+// the charset only, so each distinct byte string is looked up once. Owns
+// its texts; one thread at a time, names made with the GIL held.
 class Categories {
  public:
   explicit Categories(quillet::TextOptions options) : text_(options) { by_byte_.fill(kUnseen); }
@@ -133,19 +135,21 @@ py::array ObjectArray(std::size_t n) {
   return py::reinterpret_borrow<py::object>(empty)(n, "dtype"_a = "O");
 }
 
-// Puts the new reference `item` in slot i of an object array from
-// ObjectArray(), dropping the None it held.
-void Put(py::array& array, std::size_t i, PyObject* item) {
+// The slots of an array from ObjectArray().
+PyObject** Slots(py::array& array) { return static_cast<PyObject**>(array.mutable_data()); }
+
+// Puts the new reference `item` in `slot`, dropping the None it held.
+void Put(PyObject** slot, PyObject* item) {
   if (item == nullptr) throw py::error_already_set();
-  PyObject** slots = static_cast<PyObject**>(array.mutable_data());
-  PyObject* old = slots[i];
-  slots[i] = item;
+  PyObject* old = *slot;
+  *slot = item;
   Py_XDECREF(old);
 }
 
 py::array Objects(const TextColumn& c, bool raw) {
   py::array out = ObjectArray(c.size());
-  for (std::size_t i = 0; i < c.size(); ++i) Put(out, i, c.Object(i, raw));
+  PyObject** slots = Slots(out);
+  for (std::size_t i = 0; i < c.size(); ++i) Put(slots + i, c.Object(i, raw));
   return out;
 }
 
@@ -257,6 +261,8 @@ void ControlNumber(const RecordView& rec, quillet::RecordText& text, TextColumn&
 
 // One row per subfield and per control field; a data field with no
 // subfield gets one row with no code and no value, so that no field is lost.
+// Owns its columns (nothing points into the records added); Add() runs
+// without the GIL, Columns() with it; one thread at a time.
 class LongTable {
  public:
   LongTable(quillet::TextOptions options, std::vector<std::string> tags)
@@ -308,8 +314,6 @@ class LongTable {
     const bool raw = !options_.toUtf8();
     const std::size_t n = rows_.size();
     std::vector<std::int64_t> record(n), offset(n);
-    std::vector<std::int32_t> field(n), subfield(n);
-    std::vector<bool> no_subfield(n);
     for (std::size_t i = 0; i < n; ++i) {
       record[i] = rows_[i] + 1;
       offset[i] = offsets_[rows_[i]];
@@ -319,6 +323,7 @@ class LongTable {
     out["offset"] = Array(offset);
     // One str per record, shared by its rows.
     py::array cn = ObjectArray(n);
+    PyObject** slots = Slots(cn);
     PyObject* current = nullptr;
     std::uint32_t current_record = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -329,7 +334,7 @@ class LongTable {
         if (current == nullptr) throw py::error_already_set();
       }
       Py_INCREF(current);
-      Put(cn, i, current);
+      Put(slots + i, current);
     }
     Py_XDECREF(current);
     out["control_number"] = cn;
@@ -342,8 +347,6 @@ class LongTable {
     out["value"] = Objects(values_, raw);
     return out;
   }
-
-  const TextColumn& control_numbers() const { return control_numbers_; }
 
  private:
   bool Selected(const FieldView& f) const {
@@ -496,6 +499,8 @@ Selector ParseSelector(const std::string& column, const std::string& text) {
 
 // One row per record: for each selector, the text of its first occurrence
 // (None when there is none) or, with *, the list of every occurrence.
+// Owns its columns; Add() runs without the GIL, Columns() with it; one
+// thread at a time.
 class WideTable {
  public:
   WideTable(quillet::TextOptions options, std::vector<Selector> selectors)
@@ -549,11 +554,11 @@ class WideTable {
         continue;
       }
       py::array lists = ObjectArray(offsets_.size());
+      PyObject** slots = Slots(lists);
       std::size_t item = 0;
       for (std::size_t r = 0; r < counts_[c].size(); ++r) {
         PyObject* list = PyList_New(counts_[c][r]);
-        if (list == nullptr) throw py::error_already_set();
-        Put(lists, r, list);
+        Put(slots + r, list);
         for (std::uint32_t k = 0; k < counts_[c][r]; ++k) {
           PyObject* v = values_[c].Object(item++, raw);
           if (v == nullptr) throw py::error_already_set();
@@ -565,8 +570,6 @@ class WideTable {
     out["columns"] = columns;
     return out;
   }
-
-  const TextColumn& control_numbers() const { return control_numbers_; }
 
  private:
   // The positions of `s` in `whole`; false when it is too short to hold the
@@ -638,7 +641,8 @@ const char* TextKindName(quillet::TextProblem::Kind kind) {
 // One row per problem: the reader's repairs and what decoding the text
 // found, as Record.problems lists them, then what belongs to no record.
 // control_number is the record's 001, or for a record without one the last
-// 001 before it.
+// 001 before it. Owns its columns; Add() runs without the GIL, Columns()
+// with it; one thread at a time.
 class ProblemTable {
  public:
   explicit ProblemTable(quillet::TextOptions options)
