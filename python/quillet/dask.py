@@ -361,12 +361,14 @@ def _continued(result, before):
     block's first one take the last 001 of those blocks, and lines in the
     messages of text formats count from the file's start."""
     frame, _, _, (_, opening) = result
+    frame = frame.copy(deep=False)  # new columns only: the block's result stays as it was
     records, last, lines = before
     if records:
         frame["record"] = frame["record"] + records
     if "kind" in frame.columns:
         if last is not None:
-            frame.loc[frame["control_number"].isna(), "control_number"] = last
+            cn = frame["control_number"]
+            frame["control_number"] = cn.where(cn.notna(), last)
         shift = lines - opening
         if shift:
             frame["message"] = frame["message"].str.replace(
