@@ -167,8 +167,9 @@ def _file_plan(path, length, head, format, whole):
             return _Blocks(path, length, fmt, True)
         opening = head[:first.start()]
         root = _XML_ROOT.findall(opening)
-        closing = b"</" + root[-1] + b">" if root else b""
-        return _Blocks(path, length, fmt, whole, opening, closing)
+        if not root:  # records one after another, in no collection: nothing to open
+            return _Blocks(path, length, fmt, whole)
+        return _Blocks(path, length, fmt, whole, opening, b"</" + root[-1] + b">")
     return _Blocks(path, length, fmt, whole)
 
 
