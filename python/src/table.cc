@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,6 +46,10 @@ class TextColumn {
   }
   void AddNone() { ends_.push_back(bytes_.size() | kNone); }
   std::size_t size() const { return ends_.size(); }
+  void Reserve(std::size_t items, std::size_t bytes) {
+    ends_.reserve(items);
+    bytes_.reserve(bytes);
+  }
 
   // Item i as a new reference: str (or bytes when `raw`), or None. Texts are
   // UTF-8 from the library's text layer; "replace" only guards the edge.
@@ -176,6 +181,9 @@ class Input {
     if (py::isinstance<py::str>(source)) {
       const std::string path = source.cast<std::string>();
       name_ = name.empty() ? path : name;
+      std::error_code ignored;
+      const std::uintmax_t size = std::filesystem::file_size(path, ignored);
+      if (!ignored) size_ = static_cast<std::size_t>(size);
       try {
         reader_.reset(new quillet::Reader(path, options));
       } catch (const std::system_error& e) {
@@ -186,6 +194,7 @@ class Input {
     } else if (py::isinstance<py::bytes>(source)) {
       keep_ = source;
       name_ = name.empty() ? "<bytes>" : name;
+      size_ = static_cast<std::size_t>(PyBytes_GET_SIZE(source.ptr()));
       reader_.reset(new quillet::Reader(PyBytes_AS_STRING(source.ptr()),
                                         static_cast<std::size_t>(PyBytes_GET_SIZE(source.ptr())),
                                         options));
@@ -227,6 +236,8 @@ class Input {
   }
 
   quillet::Span<quillet::Problem> problems() const { return reader_->problems(); }
+  // The input's size in bytes when known (a file's, compressed or not), or 0.
+  std::size_t size() const { return size_; }
   std::uint64_t start() const { return start_; }
   std::uint64_t records() const { return records_; }
 
@@ -237,6 +248,7 @@ class Input {
   std::unique_ptr<quillet::Reader> reader_;
   std::string head_;
   std::uint64_t records_ = 0;
+  std::size_t size_ = 0;
 };
 
 // The text of the record's first 001 (decoded as a value) in `out`; false
@@ -272,6 +284,21 @@ class LongTable {
         tag_names_(options),
         ind_names_(options),
         code_names_(options) {}
+
+  // Room for the rows of an input of `bytes`, so that the columns are not
+  // copied as they grow: ISO 2709 takes some 30 bytes a row, and room never
+  // written to is only address space.
+  void Reserve(std::size_t bytes) {
+    const std::size_t rows = bytes / 16;
+    rows_.reserve(rows);
+    fields_.reserve(rows);
+    tags_codes_.reserve(rows);
+    ind1_.reserve(rows);
+    ind2_.reserve(rows);
+    subfields_.reserve(rows);
+    codes_.reserve(rows);
+    values_.Reserve(rows, bytes);
+  }
 
   void Add(const RecordView& rec, std::uint64_t start) {
     const std::uint32_t record = static_cast<std::uint32_t>(offsets_.size());
@@ -741,6 +768,7 @@ template <typename Table>
 py::dict Read(Table& table, py::object source, const std::string& name, const std::string& format,
               std::uint64_t start) {
   Input in(std::move(source), name, format, start);
+  if constexpr (std::is_same_v<Table, LongTable>) table.Reserve(in.size());
   in.ForEach([&](const RecordView& rec) { table.Add(rec, in.start()); });
   in.Finish();
   if constexpr (std::is_same_v<Table, ProblemTable>) table.AddUnattached(in);
