@@ -23,37 +23,64 @@ import os
 import sys
 import time
 
+import pandas as pd
+from dask import delayed
+
 import quillet.dask
 
 COLUMNS = {"id": "001", "language": "008/35-37", "year": "008/07-10", "libraries": "852a*"}
 
 
-def libraries(frame):
-    """(record, library) pairs of one partition, each library once per record."""
-    pairs = frame[["file", "record", "libraries"]].explode("libraries")
-    pairs["libraries"] = pairs["libraries"].fillna("-")
-    return pairs.drop_duplicates()
+def block_counts(wide):
+    """The counts of one block's to_wide frame: small Series, summed later."""
+    libraries = {}
+    for held in wide["libraries"]:
+        for library in set(held) or ("-",):
+            libraries[library] = libraries.get(library, 0) + 1
+    ids = wide[["id", "file"]].dropna().drop_duplicates()
+    return {
+        "records": wide["file"].value_counts(),
+        "language": wide["language"].fillna("-").value_counts(),
+        "year": wide["year"].fillna("-").value_counts(),
+        "library": pd.Series(libraries, dtype="int64"),
+        # 001 and file pairs: a 001 counts once per file.
+        "duplicate": pd.Series(1, index=pd.MultiIndex.from_frame(ids.astype(str))),
+    }
+
+
+def problem_counts(problems):
+    return {"problem": problems["kind"].value_counts()}
+
+
+def merge(parts):
+    """Sums the counts of several blocks (a 001 and file pair once)."""
+    total = {}
+    for part in parts:
+        for kind, counts in part.items():
+            counts = counts.groupby(level=list(range(counts.index.nlevels))).sum()
+            if kind in total:
+                counts = total[kind].add(counts, fill_value=0)
+            if kind == "duplicate":
+                counts = counts.clip(upper=1)
+            total[kind] = counts
+    return total
 
 
 def report(wide, problems):
-    """The Dask computations of the report, to be computed together."""
-    meta = {"file": "object", "record": "int64", "libraries": "object"}
-    ids = wide[["file", "id"]].dropna()
-    ids = ids.assign(file=ids["file"].astype(str)).drop_duplicates()
-    return {
-        "records": wide["file"].astype(str).value_counts(),
-        "language": wide["language"].fillna("-").value_counts(),
-        "year": wide["year"].fillna("-").value_counts(),
-        "library": wide.map_partitions(libraries, meta=meta)["libraries"].value_counts(),
-        "duplicate": ids.groupby("id")["file"].count(),
-        "problem": problems["kind"].astype(str).value_counts(),
-    }
+    """One Dask computation: the counts of each block, summed in a tree."""
+    parts = [delayed(block_counts)(w) for w in wide.to_delayed()]
+    parts += [delayed(problem_counts)(p) for p in problems.to_delayed()]
+    while len(parts) > 1:
+        parts = [delayed(merge)(parts[i:i + 8]) for i in range(0, len(parts), 8)]
+    return parts[0]
 
 
 def lines(results):
     out = []
-    for kind, counts in results.items():
-        if kind == "duplicate":
+    for kind in ("records", "language", "year", "library", "duplicate", "problem"):
+        counts = results.get(kind, pd.Series(dtype="int64"))
+        if kind == "duplicate":  # files per 001
+            counts = counts.groupby(level=0).sum()
             counts = counts[counts > 1]
         items = sorted(((str(k), int(v)) for k, v in counts.items()), key=lambda kv: (-kv[1], kv[0]))
         out.extend(f"{kind}\t{key}\t{n}\n" for key, n in items)
@@ -100,8 +127,7 @@ def main():
         ready = time.perf_counter()
         wide = quillet.dask.to_wide(files, COLUMNS, blocksize=args.blocksize)
         problems = quillet.dask.problems(files, blocksize=args.blocksize)
-        computations = report(wide, problems)
-        results = dict(zip(computations, client.compute(list(computations.values()), sync=True)))
+        results = client.compute(report(wide, problems), sync=True)
         done = time.perf_counter()
     if args.verbose:
         print(f"catalogue_report: cluster ready in {ready - started:.2f} s, "
