@@ -111,6 +111,12 @@ def test_tables_of_every_format_cut_into_tiny_blocks(tmp_path):
         paths.append(str(tmp_path / name))
     assert_same_tables(paths, 700)
     assert quillet.dask.read_marc(paths, blocksize=700).count().compute(scheduler="sync") == 24 + 2 + 3 * 36
+    # Dask's own to_csv takes the frames, a file per partition.
+    frame = quillet.dask.to_long(paths[:2], blocksize=700)
+    written = frame.to_csv(str(tmp_path / "long-*.csv"), index=False, compute_kwargs={"scheduler": "sync"})
+    back = pd.concat([pd.read_csv(p, dtype=str, keep_default_na=False) for p in written])
+    assert list(back["value"]) == [v if isinstance(v, str) else "" for v in
+                                   pd.concat([quillet.to_long(p) for p in paths[:2]])["value"]]
 
 
 @pytest.mark.skipif(not CORPUS.is_dir(), reason="no corpus folder")
