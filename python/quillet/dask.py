@@ -29,7 +29,6 @@ from dask.utils import parse_bytes
 from fsspec.core import get_fs_token_paths, open_files
 
 from . import _quillet, read
-from . import table as _table
 
 __all__ = ["read_marc", "to_long", "to_wide", "problems", "write"]
 
@@ -79,14 +78,16 @@ def to_long(source, tags=None, *, blocksize="64MiB", charset="auto", format="aut
     per block, each built by the native code on a worker. ``source`` is what
     read_marc() takes, or a bag read_marc() made (its files, blocks and
     charset). Records are numbered within each file, as on one machine."""
-    return _frame(source, blocksize, charset, format, storage_options, _table._long, (tags,))
+    from . import table  # pandas, for the tables only
+    return _frame(source, blocksize, charset, format, storage_options, table._long, (tags,))
 
 
 def to_wide(source, columns, *, blocksize="64MiB", charset="auto", format="auto",
             storage_options=None):
     """quillet.to_wide() of every file, as a dask DataFrame (see to_long())."""
-    _table._selectors(columns)  # malformed selectors are refused here, not on a worker
-    return _frame(source, blocksize, charset, format, storage_options, _table._wide, (columns,))
+    from . import table
+    table._selectors(columns)  # malformed selectors are refused here, not on a worker
+    return _frame(source, blocksize, charset, format, storage_options, table._wide, (columns,))
 
 
 def problems(source, *, blocksize="64MiB", charset="auto", format="auto", storage_options=None):
@@ -94,7 +95,8 @@ def problems(source, *, blocksize="64MiB", charset="auto", format="auto", storag
     A record without a 001 takes the last one before it in its file, across
     blocks, and lines in the messages of text formats count from the file's
     start, as on one machine."""
-    return _frame(source, blocksize, charset, format, storage_options, _table._problems, ())
+    from . import table
+    return _frame(source, blocksize, charset, format, storage_options, table._problems, ())
 
 
 def write(bag, urlpath, *, format="marc", name_function=None, storage_options=None,
