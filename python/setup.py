@@ -74,6 +74,7 @@ setup(
     package_data={"quillet": ["py.typed", "*.pyi"]},
     ext_modules=[CMakeExtension("quillet._quillet")],
     cmdclass={"build_ext": CMakeBuild},
-    extras_require={"dask": ["dask[bag]", "distributed"]},
+    extras_require={"tables": ["pandas", "numpy"],
+                    "dask": ["dask[bag,dataframe]", "distributed", "pandas", "numpy"]},
     zip_safe=False,
 )

@@ -116,7 +116,11 @@ def main():
             parser.error(f"no such file: {f}")
 
     started = time.perf_counter()
+    import dask
     from dask.distributed import Client, LocalCluster
+    # Worker processes forked from a fresh server process start in about half
+    # the time of spawned ones, which import everything anew (bench/README.md).
+    dask.config.set({"distributed.worker.multiprocessing-method": "forkserver"})
     if args.scheduler:
         client = Client(args.scheduler)
     else:

@@ -19,7 +19,7 @@ from . import _conveniences
 from ._writer import Writer, write
 
 __all__ = ["Field", "FieldNotFound", "Indicators", "Leader", "Problem", "Reader", "Record",
-           "Subfield", "Writer", "read", "write", "__version__"]
+           "Subfield", "Writer", "problems", "read", "to_long", "to_wide", "write", "__version__"]
 
 # title, author, isbn, ...: read-only properties of every record.
 _conveniences.attach(Record)
@@ -48,3 +48,12 @@ def read(source, *, charset="auto", raw=False, nfc=False, strict=False, start=0,
     """
     return Reader(source, charset=charset, raw=raw, nfc=nfc, strict=strict, start=start,
                   format=format)
+
+
+def __getattr__(name):
+    # The tables need pandas: imported on first use, so that reading
+    # records does not.
+    if name in ("to_long", "to_wide", "problems"):
+        from . import table
+        return getattr(table, name)
+    raise AttributeError(f"module 'quillet' has no attribute {name!r}")

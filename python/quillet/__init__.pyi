@@ -6,3 +6,4 @@ from ._writer import Writer as Writer, write as write
 
 def read(source: Source, *, charset: str = "auto", raw: bool = False, nfc: bool = False,
          strict: bool = False, start: int = 0) -> Reader: ...
+from .table import problems as problems, to_long as to_long, to_wide as to_wide
