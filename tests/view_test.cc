@@ -432,7 +432,8 @@ TEST(Reader, BadLengthsCostNoMoreThanGoodOnes) {
     return best;
   };
   const double good_s = seconds(good), bad_s = seconds(bad);
-  EXPECT_LT(bad_s, 20 * good_s + 0.05) << "good " << good_s << " s, lying lengths " << bad_s << " s";
+  EXPECT_LT(bad_s, 20 * good_s + 0.05)
+      << "good " << good_s << " s, lying lengths " << bad_s << " s";
 }
 
 }  // namespace
