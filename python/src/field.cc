@@ -9,11 +9,9 @@
 #include <utility>
 
 #include "convert.h"
+#include "named_pair.h"
 
 namespace quillet_python {
-
-PyObject* subfield_type = nullptr;
-PyObject* indicators_type = nullptr;
 
 namespace {
 
@@ -160,7 +158,7 @@ bool LookupCode(PyObject* key, char* code) {
 py::list Subfields(const FieldObject& f) {
   py::list out;
   auto add = [&out](py::object code, py::object value) {
-    PyObject* pair = NewPair(subfield_type, code.release().ptr(), value.release().ptr());
+    PyObject* pair = NewNamedPair(&subfield_pair_type, code.release().ptr(), value.release().ptr());
     if (pair == nullptr) throw py::error_already_set();
     out.append(py::reinterpret_steal<py::object>(pair));
   };
@@ -703,8 +701,8 @@ py::object IndicatorObject(const FieldObject& f, int which) {
 PyObject* GetIndicators(PyObject* self, void*) {
   return Guard([&]() -> PyObject* {
     const FieldObject& f = Of(self);
-    PyObject* pair = NewPair(indicators_type, IndicatorObject(f, 0).release().ptr(),
-                             IndicatorObject(f, 1).release().ptr());
+    PyObject* pair = NewNamedPair(&indicators_pair_type, IndicatorObject(f, 0).release().ptr(),
+                                  IndicatorObject(f, 1).release().ptr());
     if (pair == nullptr) throw py::error_already_set();
     return pair;
   });
@@ -975,19 +973,6 @@ PyObject* CopyField(const FieldObject& f) {
   return reinterpret_cast<PyObject*>(c);
 }
 
-PyObject* NewPair(PyObject* type, PyObject* a, PyObject* b) {
-  PyTypeObject* t = reinterpret_cast<PyTypeObject*>(type);
-  PyObject* pair = t->tp_alloc(t, 2);
-  if (pair == nullptr) {
-    Py_DECREF(a);
-    Py_DECREF(b);
-    return nullptr;
-  }
-  PyTuple_SET_ITEM(pair, 0, a);
-  PyTuple_SET_ITEM(pair, 1, b);
-  return pair;
-}
-
 quillet::MarcRecord& Checker(bool clear) {
   static quillet::MarcRecord* check = new quillet::MarcRecord;  // used under the GIL only
   if (clear) check->clear();
@@ -995,17 +980,9 @@ quillet::MarcRecord& Checker(bool clear) {
 }
 
 void BindField(py::module_& m) {
-  py::object namedtuple = py::module_::import("collections").attr("namedtuple");
-  py::object subfield =
-      namedtuple("Subfield", py::make_tuple("code", "value"), py::arg("module") = "quillet");
-  subfield.attr("__doc__") = "Subfield(code, value): one subfield of a data field.";
-  py::object indicators =
-      namedtuple("Indicators", py::make_tuple("first", "second"), py::arg("module") = "quillet");
-  indicators.attr("__doc__") = "Indicators(first, second): the two indicators of a data field.";
-  subfield_type = subfield.release().ptr();
-  indicators_type = indicators.release().ptr();
-  m.add_object("Subfield", subfield_type);
-  m.add_object("Indicators", indicators_type);
+  if (!ReadyNamedPairs()) throw py::error_already_set();
+  m.add_object("Subfield", reinterpret_cast<PyObject*>(&subfield_pair_type));
+  m.add_object("Indicators", reinterpret_cast<PyObject*>(&indicators_pair_type));
 
   static PyType_Slot slots[] = {
       {Py_tp_doc,

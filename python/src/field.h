@@ -84,12 +84,6 @@ PyObject* CopyField(const FieldObject& f);
 // The text of field `f` for control_number: a control field's data.
 py::object FieldDataObject(const FieldObject& f);
 
-// The named-tuple types, made once at module init.
-extern PyObject* subfield_type;
-extern PyObject* indicators_type;
-// A Subfield or Indicators of two new references.
-PyObject* NewPair(PyObject* type, PyObject* a, PyObject* b);
-
 // A scratch record that validates changes by the library's rules before
 // they are made (a refused change changes nothing): cleared for each use
 // unless `clear` is false.

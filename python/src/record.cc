@@ -299,8 +299,20 @@ std::ptrdiff_t Find(const RecordObject& r, std::string_view pattern) {
 }
 
 py::list GetFields(RecordObject& r, const std::vector<std::string_view>& patterns) {
-  py::list out;
   const std::size_t n = Count(r);
+  if (patterns.empty() && r.list == nullptr) {
+    // Every field (iteration, the walk of every field): slots made at once
+    // when the record cannot hold them all before, the list of its size.
+    if (n > kCached) MakeSlots(r);
+    py::list all(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      PyObject* f = FieldAt(r, i);
+      Py_INCREF(f);
+      PyList_SET_ITEM(all.ptr(), static_cast<Py_ssize_t>(i), f);
+    }
+    return all;
+  }
+  py::list out;
   for (std::size_t i = 0; i < n; ++i) {
     if (Matches(r, i, patterns)) out.append(py::reinterpret_borrow<py::object>(FieldAt(r, i)));
   }

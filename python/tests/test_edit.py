@@ -1,6 +1,7 @@
 """Records built and changed: editing scripts as users write them, the rule
 that a record hands out the fields it holds, equality, copies, refusals."""
 import copy
+import gc
 import io
 import pickle
 import sys
@@ -120,6 +121,82 @@ def test_remove_field_by_identity_and_refusals_change_nothing():
     assert r.get_fields("650") == [] and "651" in r
     with pytest.raises(ValueError, match="three characters"):
         r.remove_fields("65")
+
+
+# --- Subfield and Indicators: named tuples made in C ------------------------
+
+
+def test_named_pairs_are_named_tuples():
+    s = Subfield(value="x", code="a")
+    assert s == ("a", "x") and ("a", "x") == s and hash(s) == hash(("a", "x")) and isinstance(s, tuple)
+    assert (s.code, s.value, s[0], s[-1], s[:1], len(s)) == ("a", "x", "a", "x", ("a",), 2)
+    assert repr(s) == "Subfield(code='a', value='x')" and repr(Indicators("1", " ")) == "Indicators(first='1', second=' ')"
+    assert Subfield._fields == ("code", "value") and Indicators._fields == ("first", "second")
+    assert s._asdict() == {"code": "a", "value": "x"} and Indicators("1", "0")._asdict() == {"first": "1", "second": "0"}
+    assert s._replace(value="y") == Subfield("a", "y") and type(Subfield._make(["b", "c"])) is Subfield
+    code, value = s
+    assert (code, value) == ("a", "x") and list(s) == ["a", "x"] and iter(s).__length_hint__() == 2
+    match Indicators("1", "0"):
+        case Indicators(first, second):
+            assert (first, second) == ("1", "0")
+    with pytest.raises(AttributeError):
+        s.code = "b"
+    with pytest.raises(ValueError, match="unexpected field names"):
+        s._replace(cod="b")
+    with pytest.raises(TypeError):
+        Subfield._make("abc")
+    with pytest.raises(TypeError):
+        Subfield("a")
+    with pytest.raises(TypeError):
+        Indicators("1", "0", "2")
+
+
+def test_named_pairs_copy_pickle_and_subclass():
+    for pair in (Subfield("a", "x"), Indicators("1", "0"), Subfield("a", b"raw")):
+        for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+            back = pickle.loads(pickle.dumps(pair, protocol))
+            assert back == pair and type(back) is type(pair)
+        assert copy.copy(pair) == pair and type(copy.deepcopy(pair)) is type(pair)
+
+    class Tagged(Subfield):
+        __slots__ = ()
+
+    t = Tagged("a", "x")
+    assert repr(t) == "Tagged(code='a', value='x')" and type(t._replace(code="b")) is Tagged
+    assert type(Tagged._make("ab")) is Tagged and t.value == "x"
+
+
+def test_named_pairs_free_what_they_hold_and_are_collected_in_cycles():
+    value = "a value of its own" + str(id(test_named_pairs_free_what_they_hold_and_are_collected_in_cycles))
+    before = sys.getrefcount(value)
+    for _ in range(1000):
+        code, v = Subfield("a", value)
+        assert list(Indicators(code, v)) == ["a", value]
+        pickle.loads(pickle.dumps(Indicators(value, value)))
+    del code, v
+    assert sys.getrefcount(value) == before
+
+    freed = []
+
+    class Witness:
+        def __del__(self):
+            freed.append(True)
+
+    holder = [Witness()]
+    pair = Subfield("a", holder)
+    holder.append(pair)
+    it = iter(pair)
+    holder.append(it)
+    del holder, pair, it
+    gc.collect()
+    assert freed == [True]
+
+
+def test_fields_hand_out_named_pairs():
+    r = sample()[0]
+    title = r["245"]
+    assert all(type(s) is Subfield for s in title.subfields) and type(title.indicators) is Indicators
+    assert title.subfields[0] == (title.subfields[0].code, title["a"]) and title.indicators == (title.indicator1, title.indicator2)
 
 
 # --- fields -----------------------------------------------------------------
