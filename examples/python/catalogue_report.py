@@ -94,8 +94,8 @@ def main():
                         help="an existing Dask scheduler, e.g. tcp://HOST:8786")
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 1,
                         help="workers of the local cluster (default: one per core)")
-    parser.add_argument("--processes", action="store_true",
-                        help="a local cluster of worker processes, not threads of one")
+    parser.add_argument("--threads", action="store_true",
+                        help="a local cluster of threads of one process, not worker processes")
     parser.add_argument("--blocksize", default="32MiB",
                         help="bytes per block of a file (default: 32MiB)")
     parser.add_argument("--verbose", action="store_true",
@@ -115,10 +115,11 @@ def main():
     if args.scheduler:
         client = Client(args.scheduler)
     else:
-        # Threads of one process by default: reading and decoding a block,
-        # most of the work, releases the GIL, and such a cluster starts in a
-        # fraction of the time worker processes take (bench/README.md).
-        if args.processes:
+        # Worker processes by default: reading a block releases the GIL, but
+        # a third of the work (the counts in pandas) holds it, so on two free
+        # cores two processes gained 1.77x against 1.27x for two threads of
+        # one (bench/README.md); threads start faster.
+        if not args.threads:
             cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
                                    dashboard_address=None)
         else:
