@@ -217,12 +217,12 @@ def _seek_end(f, position, pattern, length):
         carry = data[-keep:]
 
 
-def _block(fs, spec):
+def _block(fs, extent):
     """The bytes one block reads (for MARCXML inside its collection's
     opening and closing), the offset in the file they count from, the format
     to read them as, and for text formats the lines of the block's own bytes
     and of the opening put before them (for the line numbers of problems)."""
-    file, offset, size = spec
+    file, offset, size = extent
     with fs.open(file.path, "rb") as f:
         if size is None:
             return f.read(), 0, file.format, (0, 0)
@@ -241,9 +241,9 @@ def _block(fs, spec):
     return before + data + after, start - len(before), file.format, (lines, before.count(b"\n"))
 
 
-def _located(error, spec, start=None):
+def _located(error, extent, start=None):
     """`error` again, its message naming the file and the block's offset."""
-    file, offset, _ = spec
+    file, offset, _ = extent
     text = str(error)
     for prefix in ("<bytes>: ", f"{file.path}: "):
         if text.startswith(prefix):
@@ -262,9 +262,9 @@ class _Block:
     Iterating frames its records anew each time, so a partition holds one
     buffer instead of thousands of record objects, and pickles as its bytes."""
 
-    def __init__(self, data, start, format, options, spec):
+    def __init__(self, data, start, format, options, extent):
         self.data, self.start, self.format, self.options = data, start, format, options
-        self.spec = spec
+        self.extent = extent
 
     def __iter__(self):
         if not self.data:
@@ -275,14 +275,14 @@ class _Block:
         try:
             reader = read(self.data, start=self.start, format=self.format, **self.options)
         except Exception as e:
-            raise _located(e, self.spec, self.start) from e
+            raise _located(e, self.extent, self.start) from e
         while True:
             try:
                 record = next(reader)
             except StopIteration:
                 return
             except Exception as e:
-                raise _located(e, self.spec, self.start) from e
+                raise _located(e, self.extent, self.start) from e
             yield record
 
     def __len__(self):
@@ -299,24 +299,24 @@ class _Block:
         return list(self)[index]
 
 
-def _block_records(fs, spec, options):
+def _block_records(fs, extent, options):
     try:
-        data, start, fmt, _ = _block(fs, spec)
+        data, start, fmt, _ = _block(fs, extent)
     except Exception as e:
-        raise _located(e, spec) from e
-    return _Block(data, start, fmt, options, spec)
+        raise _located(e, extent) from e
+    return _Block(data, start, fmt, options, extent)
 
 
-def _block_table(fs, spec, build, args, charset):
+def _block_table(fs, extent, build, args, charset):
     """(frame, records, last 001, lines) of one block, by the native code."""
     try:
-        data, start, fmt, lines = _block(fs, spec)
+        data, start, fmt, lines = _block(fs, extent)
     except Exception as e:
-        raise _located(e, spec) from e
+        raise _located(e, extent) from e
     try:
-        return build(data, *args, charset, fmt, start=start, name=spec[0].path) + (lines,)
+        return build(data, *args, charset, fmt, start=start, name=extent[0].path) + (lines,)
     except Exception as e:
-        raise _located(e, spec, start) from e
+        raise _located(e, extent, start) from e
 
 
 # --- The frames --------------------------------------------------------------
@@ -331,10 +331,10 @@ def _frame(source, blocksize, charset, format, storage_options, build, args):
     meta = clear_known_categories(build(b"", *args, charset, "marc", name="")[0])
     frames = []
     carry = None  # per file: (records, last 001, lines) of its blocks so far
-    for spec in blocks:
-        if spec[1] == 0:
+    for extent in blocks:
+        if extent[1] == 0:
             carry = delayed((0, None, 0))
-        result = delayed(_block_table, pure=True)(fs, spec, build, args, charset)
+        result = delayed(_block_table, pure=True)(fs, extent, build, args, charset)
         frames.append(delayed(_continued, pure=True)(result, carry))
         carry = delayed(_carry, pure=True)(delayed(_counts, pure=True)(result), carry)
     if not frames:

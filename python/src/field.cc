@@ -1006,9 +1006,9 @@ void BindField(py::module_& m) {
       {Py_mp_ass_subscript, reinterpret_cast<void*>(&FieldAssSubscript)},
       {Py_sq_contains, reinterpret_cast<void*>(&FieldContains)},
       {0, nullptr}};
-  static PyType_Spec spec = {"quillet._quillet.Field", sizeof(FieldObject), 0, Py_TPFLAGS_DEFAULT,
-                             slots};
-  PyObject* type = PyType_FromSpec(&spec);
+  static PyType_Spec layout = {"quillet._quillet.Field", sizeof(FieldObject), 0, Py_TPFLAGS_DEFAULT,
+                               slots};
+  PyObject* type = PyType_FromSpec(&layout);
   if (type == nullptr) throw py::error_already_set();
   field_type = reinterpret_cast<PyTypeObject*>(type);
   m.add_object("Field", type);

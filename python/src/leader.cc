@@ -242,9 +242,9 @@ void BindLeader(py::module_& m) {
       {Py_mp_ass_subscript, reinterpret_cast<void*>(&LeaderAssSubscript)},
       {Py_mp_length, reinterpret_cast<void*>(&LeaderLength)},
       {0, nullptr}};
-  static PyType_Spec spec = {"quillet._quillet.Leader", sizeof(LeaderObject), 0, Py_TPFLAGS_DEFAULT,
-                             slots};
-  PyObject* type = PyType_FromSpec(&spec);
+  static PyType_Spec layout = {"quillet._quillet.Leader", sizeof(LeaderObject), 0,
+                               Py_TPFLAGS_DEFAULT, slots};
+  PyObject* type = PyType_FromSpec(&layout);
   if (type == nullptr) throw py::error_already_set();
   leader_type = reinterpret_cast<PyTypeObject*>(type);
   m.add_object("Leader", type);
