@@ -40,34 +40,23 @@ def _first_value(record, tags, code, second_indicator=None):
     return None
 
 
-def format_field(field):
-    """A field as one line of text: `format_field()` when the field has it;
-    otherwise a control field's data, or a data field's subfield values
-    (linkage $6 and the unnamed bytes before the first delimiter left out)
-    joined by blanks."""
-    method = getattr(field, "format_field", None)
-    if method is not None:
-        return method()
-    if field.is_control_field():
-        return field.data
-    values = [value for code, value in field.subfields if code not in ("6", b"6", "", b"")]
-    if not values:
-        return b"" if isinstance(field.tag, bytes) else ""
-    return (b" " if isinstance(values[0], bytes) else " ").join(values)
-
-
-def title(record):
-    """245 $a, then a blank and $b when there is a $b; None without a 245 $a."""
-    field = record.get("245")
+def _title_of(record, tag):
+    """`tag`'s $a, then a blank and its $b when it has one; None without a $a."""
+    field = record.get(tag)
     if field is None or field.get("a") is None:
         return None
     return _joined(field["a"], field.get("b"))
 
 
+def title(record):
+    """245 $a, then a blank and $b when there is a $b; None without a 245 $a."""
+    return _title_of(record, "245")
+
+
 def author(record):
     """The first 100, 110 or 111, as format_field(); None without one."""
     fields = record.get_fields("100", "110", "111")
-    return format_field(fields[0]) if fields else None
+    return fields[0].format_field() if fields else None
 
 
 def isbn(record):
@@ -97,16 +86,13 @@ def issnl(record):
 
 def issn_title(record):
     """222 $a (the key title), then a blank and $b when there is a $b."""
-    field = record.get("222")
-    if field is None or field.get("a") is None:
-        return None
-    return _joined(field["a"], field.get("b"))
+    return _title_of(record, "222")
 
 
 def sudoc(record):
     """The first 086 (a government document number), as format_field()."""
     field = record.get("086")
-    return None if field is None else format_field(field)
+    return None if field is None else field.format_field()
 
 
 def uniformtitle(record):
